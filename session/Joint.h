@@ -1,0 +1,80 @@
+// The base of every device-backed object and the get/set exchanges.
+//
+// A job is a TJoint: the worker (TCOMServer) calls needsync() and process()
+// until process() reports the job finished. TJoint1 is the base of the
+// setting objects: a four-step machine (1 input, 2 write, 3 read, 4 show)
+// over one numbered parameter of the unit, shown in one grid cell.
+//
+// The parameter primitives run on the worker thread, block it for the
+// exchange and report every failure themselves in an error dialog; they
+// return what they have and never a success flag. Texts they take and return
+// are UTF-8; on the wire they are code page 1251.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kv {
+
+// One grid of the window. Defined together with the grids; the session only
+// passes the pointer around and reaches cells through the hooks below.
+class TGridModel;
+
+class TJoint {
+public:
+    // Runs one step; true when the job is finished.
+    virtual bool process();
+    // True when the step process() would run next must run on the UI thread.
+    virtual bool needsync();
+    virtual ~TJoint() = default;
+
+    int32_t action = 0;
+};
+
+class TJoint1 : public TJoint {
+public:
+    bool process() override;
+    bool needsync() override;
+    // Lets the user edit the value; sets action to 2 (write) or 0 (no change).
+    virtual void input();
+    // Reads the value from the unit.
+    virtual void getp();
+    // Writes the value to the unit.
+    virtual void setp();
+    // Shows the value.
+    virtual void output();
+    // The value as display text.
+    virtual std::string text();
+
+    int32_t code = 0;
+    int32_t col = 0;
+    int32_t row = 0;
+    TGridModel* grid = nullptr;
+    uint8_t menu = 0;
+};
+
+// How the base TJoint1 reaches a grid cell. Whoever defines TGridModel
+// installs both once; until then output() writes nothing and text() reads "".
+using TGridCellSetter = void (*)(TGridModel* grid, int32_t col, int32_t row, const std::string& text);
+using TGridCellGetter = std::string (*)(TGridModel* grid, int32_t col, int32_t row);
+void SetGridCellAccess(TGridCellSetter setter, TGridCellGetter getter);
+void SetGridCell(TGridModel* grid, int32_t col, int32_t row, const std::string& text);
+std::string GridCell(TGridModel* grid, int32_t col, int32_t row);
+
+// Starts reading parameter code: "GET\r", the "N" prompt, the code.
+void SendGet(int32_t code);
+// Starts writing parameter code: "SET\r", the "N" prompt, the code.
+void SendSet(int32_t code);
+// Reads a digit-string parameter; "" when nothing could be read.
+std::string DirectoryGet(int32_t code);
+// Writes a digit-string parameter.
+void DirectorySet(int32_t code, const std::string& value);
+// Reads a numeric parameter; 0 when nothing could be read.
+int32_t NumberGet(int32_t code);
+// Writes a numeric parameter.
+void NumberSet(int32_t code, int32_t value);
+// Reads the name and length of a voice-message slot; outputs that could not
+// be read are left as they were.
+void MessageGet(int32_t code, std::string& name, int32_t& length);
+
+}  // namespace kv

@@ -1,0 +1,91 @@
+// The session with the unit: connect, wake, log in, learn the access mode,
+// move the unit into the command menu each job needs, log out.
+//
+// TKvMenu is itself a job: its process() is a state machine of numbered
+// actions that the worker runs step by step. Setting objects are handed to
+// Run, which navigates first when needed and then lets the worker run them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "session/Joint.h"
+
+namespace kv {
+
+class TFormComm;
+class TCOMServer;
+
+// Session modes.
+enum : uint8_t {
+    kModeDisconnected = 0,
+    kModeConnecting = 1,
+    kModeAdmin = 2,
+    kModeSystem = 3,
+};
+
+// Command menus: the code a setting object keeps in `menu`.
+enum : uint8_t {
+    kMenuUndefined = 0,
+    kMenuSys = 6,
+    kMenuList = 7,
+    kMenuMail = 8,
+    kMenuMenu = 9,
+    kMenuTime = 10,
+};
+
+// The command that enters a menu ("SYS\r") and its prompt ("PC SYS>");
+// empty for a code outside 6 to 10.
+std::string MenuCommand(int code);
+std::string MenuPrompt(int code);
+
+// The status text of a mode ("Отключено", "Режим: Системный", ...); empty for
+// a value that is not a mode.
+std::string ModeText(int mode);
+
+class TKvMenu : public TJoint {
+public:
+    TKvMenu(TFormComm& comm, TCOMServer& server);
+
+    bool process() override;
+    bool needsync() override;
+
+    // UI thread. Has the worker run the object's job (the caller has set its
+    // action); returns as soon as the job is started.
+    void Run(TJoint1* object);
+    // UI thread. Logs out and closes the port; returns once started.
+    void Disconnect();
+    // UI thread. Waits until the worker is idle, processing UI events.
+    void WaitIdle();
+
+    // Password for this connection, UTF-8, as typed.
+    std::string password;
+    uint8_t mode = kModeDisconnected;
+    // Where the unit stands: below 2 port closed; 2 port open, login to be
+    // repeated; 3 password prompt seen; 4 top-level prompt; 5 "PC>"; 6..10
+    // inside that command menu.
+    uint8_t level = 0;
+    TJoint1* target = nullptr;
+    int32_t port = 1;
+    // Told every new mode, on the UI thread. May be empty.
+    std::function<void(int mode)> onMode;
+    // Why the last connection failed: 10 no echo, 11 no password prompt,
+    // 12 port could not be opened, 0 none.
+    int32_t error = 0;
+
+private:
+    void notify();
+    void connectOutcome();
+    void getPassword();
+    void sendPassword();
+    void wakeUnit();
+    void navigate();
+    void logout();
+    void fail(const std::string& text, int32_t next);
+
+    TFormComm& comm_;
+    TCOMServer& server_;
+};
+
+}  // namespace kv

@@ -60,6 +60,7 @@ private:
     std::atomic<bool> terminated_{false};
     std::atomic<bool> priorityRaised_{false};
     TVaWaitEvent wake_{false, true};
+    TVaWaitEvent finished_;
     std::thread thread_;
 };
 

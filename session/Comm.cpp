@@ -1,0 +1,160 @@
+#include "session/Comm.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+namespace kv {
+
+namespace {
+std::atomic<TFormComm*> g_formComm{nullptr};
+}  // namespace
+
+TFormComm& FormComm()
+{
+    return *g_formComm.load();
+}
+
+TFormComm::TFormComm()
+{
+    VaComm1.SetName("VaComm1");
+    VaComm1.SetBaudrate(br19200);
+    // No flow control of any kind: the defaults, stated so they stay so.
+    TVaFlowControl flow;
+    VaComm1.SetFlowControl(flow);
+    VaComm1.SetDeviceName("COM%d");
+    VaComm1.SetPortNum(2);
+    VaComm1.Buffers().SetReadTimeout(10);
+    VaComm1.Buffers().SetWriteTimeout(10);
+    VaComm1.OnRxBuf = [this](TVaComponent*, const uint8_t* data, int count) {
+        VaComm1RxBuf(data, static_cast<size_t>(count));
+    };
+    VaComm1.Loaded();
+
+    VaWaitMessage1.SetName("VaWaitMessage1");
+    VaWaitMessage1.SetComm(&VaComm1);
+    VaWaitMessage1.SetActive(true);
+    VaWaitMessage1.Loaded();
+
+    TFormComm* none = nullptr;
+    g_formComm.compare_exchange_strong(none, this);
+}
+
+TFormComm::~TFormComm()
+{
+    TFormComm* self = this;
+    g_formComm.compare_exchange_strong(self, nullptr);
+    VaComm1.Close();
+    VaWaitMessage1.SetComm(nullptr);
+    rxEvent_.Abandon();
+}
+
+void TFormComm::VaComm1RxBuf(const uint8_t* data, size_t count)
+{
+    std::lock_guard<TVaCriticalSection> g(lock_);
+    size_t before = rxText_.size();
+    for (size_t i = 0; i < count; ++i)
+        if (data[i] != '\n')
+            rxText_.push_back(static_cast<char>(data[i]));
+    if (rxText_.size() > kMaxBuffered) {
+        // A line that chatters while nobody reads: keep the newest bytes.
+        const size_t drop = rxText_.size() - kMaxBuffered;
+        rxText_.erase(0, drop);
+        before = before > drop ? before - drop : 0;
+    }
+    if (armed_) {
+        // The pattern was not there before this block: look only where it
+        // could now end.
+        const size_t overlap = expected_.empty() ? 0 : expected_.size() - 1;
+        const size_t from = before > overlap ? before - overlap : 0;
+        if (rxText_.find(expected_, from) != std::string::npos) {
+            armed_ = false;
+            rxEvent_.Signal();
+        }
+    }
+}
+
+void TFormComm::cutAfterLocked(size_t end)
+{
+    const size_t keep = std::min(rxText_.size() - end, kKeepAfterMatch);
+    rxText_ = rxText_.substr(end, keep);
+}
+
+bool TFormComm::checkOrArmLocked(const std::string& pattern)
+{
+    expected_ = pattern;
+    if (rxText_.find(pattern) != std::string::npos)
+        return true;
+    armed_ = true;
+    // A match meant for an earlier, timed-out wait must not end this one.
+    rxEvent_.Unsignal();
+    return false;
+}
+
+bool TFormComm::waitArmed(int timeoutMs)
+{
+    if (rxEvent_.WaitMs(timeoutMs) == wrSignaled)
+        return true;
+    std::lock_guard<TVaCriticalSection> g(lock_);
+    armed_ = false;
+    return false;
+}
+
+bool TFormComm::SendEcho(const std::string& text, int timeoutMs)
+{
+    {
+        std::lock_guard<TVaCriticalSection> g(lock_);
+        rxText_.clear();
+        expected_ = text;
+        armed_ = true;
+        rxEvent_.Unsignal();
+    }
+    try {
+        VaComm1.PutText(text);
+    } catch (...) {
+        std::lock_guard<TVaCriticalSection> g(lock_);
+        armed_ = false;
+        throw;
+    }
+    if (!waitArmed(timeoutMs))
+        return false;
+    std::lock_guard<TVaCriticalSection> g(lock_);
+    const size_t pos = rxText_.find(text);
+    if (pos == std::string::npos)
+        return false;
+    cutAfterLocked(pos + text.size());
+    return true;
+}
+
+bool TFormComm::WaitText(const std::string& pattern, int timeoutMs)
+{
+    std::string ignored;
+    return ReadUpTo(pattern, timeoutMs, ignored);
+}
+
+bool TFormComm::ReadUpTo(const std::string& pattern, int timeoutMs, std::string& result)
+{
+    bool present;
+    {
+        std::lock_guard<TVaCriticalSection> g(lock_);
+        present = checkOrArmLocked(pattern);
+    }
+    if (!present && !waitArmed(timeoutMs))
+        return false;
+    std::lock_guard<TVaCriticalSection> g(lock_);
+    const size_t pos = rxText_.find(pattern);
+    if (pos == std::string::npos)
+        return false;
+    const size_t end = pos + pattern.size();
+    result = rxText_.substr(0, end);
+    cutAfterLocked(end);
+    return true;
+}
+
+std::string TFormComm::RxText() const
+{
+    std::lock_guard<TVaCriticalSection> g(lock_);
+    return rxText_;
+}
+
+}  // namespace kv

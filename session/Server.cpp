@@ -1,0 +1,113 @@
+#include "session/Server.h"
+
+#include <cerrno>
+#include <exception>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "serial/UiBridge.h"
+#include "session/Joint.h"
+
+namespace kv {
+
+namespace {
+
+// Two steps above normal, one below time-critical: on this system a nice
+// value of -10 (time-critical would be -20). Only a privileged process may
+// lower its nice value; otherwise the thread runs at normal priority.
+bool raisePriority()
+{
+    constexpr int kRaisedNice = -10;
+    errno = 0;
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kRaisedNice) == 0;
+}
+
+}  // namespace
+
+TCOMServer::TCOMServer()
+{
+    thread_ = std::thread([this] { execute(); });
+}
+
+TCOMServer::~TCOMServer()
+{
+    Terminate();
+    // The worker may be handing a step to the UI thread; when this is the UI
+    // thread, keep running its work until the worker has ended.
+    if (UiBridge().IsUiThread()) {
+        while (finished_.WaitMs(0) != wrSignaled)
+            UiBridge().ProcessEvents(100);
+    }
+    thread_.join();
+}
+
+void TCOMServer::Start(TJoint* object)
+{
+    if (beforeStart)
+        beforeStart();
+    job_.store(object);
+    wake_.Signal();
+}
+
+void TCOMServer::Terminate()
+{
+    terminated_.store(true);
+    wake_.Signal();
+}
+
+void TCOMServer::execute()
+{
+    priorityRaised_.store(raisePriority());
+    for (;;) {
+        wake_.WaitMs(-1);
+        if (terminated_.load())
+            break;
+        runJob();
+        idle.Signal();
+        UiBridge().Wake();
+        if (terminated_.load())
+            break;
+    }
+    idle.Signal();
+    finished_.Signal();
+    UiBridge().Wake();
+}
+
+void TCOMServer::runJob()
+{
+    bool done = false;
+    try {
+        while (!done) {
+            if (terminated_.load())
+                return;
+            TJoint* job = job_.load();
+            if (!job)
+                break;
+            if (job->needsync()) {
+                std::exception_ptr failure;
+                const bool ran = UiBridge().Synchronize([&] {
+                    try {
+                        done = job->process();
+                    } catch (...) {
+                        failure = std::current_exception();
+                    }
+                });
+                if (failure)
+                    std::rethrow_exception(failure);
+                if (!ran)
+                    return;  // the UI thread takes no more work: nothing can finish
+            } else {
+                done = job->process();
+            }
+        }
+    } catch (...) {
+        // A step failed in a way its job does not handle: the job ends here.
+        std::exception_ptr failure = std::current_exception();
+        if (!UiBridge().Synchronize([failure] { std::rethrow_exception(failure); }))
+            HandleApplicationException(failure);
+    }
+    if (afterFinish)
+        UiBridge().Synchronize(afterFinish);
+}
+
+}  // namespace kv

@@ -246,3 +246,109 @@ std::string TLinesModel::Text() const
 }
 
 }  // namespace kv
+
+namespace kv {
+
+// ---- TTimePickerModel
+
+int TTimePickerModel::Hours() const
+{
+    std::lock_guard<std::mutex> g(m_);
+    return hours_;
+}
+
+int TTimePickerModel::Minutes() const
+{
+    std::lock_guard<std::mutex> g(m_);
+    return minutes_;
+}
+
+int TTimePickerModel::Seconds() const
+{
+    std::lock_guard<std::mutex> g(m_);
+    return seconds_;
+}
+
+void TTimePickerModel::SetTime(int hours, int minutes, int seconds)
+{
+    {
+        std::lock_guard<std::mutex> g(m_);
+        hours_ = hours;
+        minutes_ = minutes;
+        seconds_ = seconds;
+    }
+    changed.Notify();
+}
+
+void TTimePickerModel::UserSetTime(int hours, int minutes, int seconds)
+{
+    SetTime(hours, minutes, seconds);
+    edited.Notify();
+}
+
+// ---- TCalendarModel
+
+bool IsValidDate(int year, int month, int day)
+{
+    if (month < 1 || month > 12 || day < 1)
+        return false;
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int last = month == 2 && leap ? 29 : days[month - 1];
+    return day <= last;
+}
+
+TDate TCalendarModel::Date() const
+{
+    std::lock_guard<std::mutex> g(m_);
+    return date_;
+}
+
+bool TCalendarModel::setLocked(const TDate& date)
+{
+    if (!IsValidDate(date.year, date.month, date.day) || date < MinDate)
+        return false;
+    date_ = date;
+    return true;
+}
+
+void TCalendarModel::SetDate(const TDate& date)
+{
+    bool taken;
+    {
+        std::lock_guard<std::mutex> g(m_);
+        taken = setLocked(date);
+    }
+    if (taken)
+        changed.Notify();
+}
+
+void TCalendarModel::UserClick(const TDate& date)
+{
+    SetDate(date);
+    clicked.Notify();
+}
+
+// ---- TCoreTimer
+
+void TCoreTimer::Start()
+{
+    if (!enabled_.exchange(true))
+        enabledChanged.Notify(true);
+}
+
+void TCoreTimer::Stop()
+{
+    if (enabled_.exchange(false))
+        enabledChanged.Notify(false);
+}
+
+bool TCoreTimer::Fire()
+{
+    if (!enabled_.load() || !onTimer)
+        return false;
+    onTimer();
+    return true;
+}
+
+}  // namespace kv

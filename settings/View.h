@@ -13,6 +13,8 @@
 // change.
 #pragma once
 
+#include <atomic>
+#include <compare>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -213,6 +215,103 @@ private:
     const std::string name_;
     mutable std::mutex m_;
     std::vector<std::string> lines_;
+};
+
+// A time picker: a time of day (hours, minutes, seconds).
+class TTimePickerModel {
+public:
+    explicit TTimePickerModel(std::string name) : name_(std::move(name)) {}
+    TTimePickerModel(const TTimePickerModel&) = delete;
+    TTimePickerModel& operator=(const TTimePickerModel&) = delete;
+
+    const std::string& Name() const { return name_; }
+    int Hours() const;
+    int Minutes() const;
+    int Seconds() const;
+    // The program sets the time (raises `changed` only).
+    void SetTime(int hours, int minutes, int seconds);
+    // The user changed the time (raises `changed` and `edited`).
+    void UserSetTime(int hours, int minutes, int seconds);
+
+    // Any change, for views.
+    TNotifier<> changed;
+    // A change made by the user (the picker's OnChange).
+    TNotifier<> edited;
+
+private:
+    const std::string name_;
+    mutable std::mutex m_;
+    int hours_ = 0;
+    int minutes_ = 0;
+    int seconds_ = 0;
+};
+
+// A date: year, month (1-12), day (1-31).
+struct TDate {
+    int year = 2000;
+    int month = 1;
+    int day = 1;
+    bool operator==(const TDate&) const = default;
+    auto operator<=>(const TDate&) const = default;
+};
+
+// Whether year-month-day is a date of the calendar.
+bool IsValidDate(int year, int month, int day);
+
+// A month calendar: the selected date, never before MinDate.
+class TCalendarModel {
+public:
+    static constexpr TDate MinDate{2000, 1, 1};
+
+    explicit TCalendarModel(std::string name) : name_(std::move(name)) {}
+    TCalendarModel(const TCalendarModel&) = delete;
+    TCalendarModel& operator=(const TCalendarModel&) = delete;
+
+    const std::string& Name() const { return name_; }
+    TDate Date() const;
+    // The program selects a date (raises `changed` only). Dates that are
+    // not dates, or lie before MinDate, are ignored.
+    void SetDate(const TDate& date);
+    // The user clicked in the calendar, on date (raises `changed` when the
+    // date is taken, and `clicked` in any case).
+    void UserClick(const TDate& date);
+
+    TNotifier<> changed;
+    // A click by the user (the calendar's OnClick).
+    TNotifier<> clicked;
+
+private:
+    bool setLocked(const TDate& date);
+
+    const std::string name_;
+    mutable std::mutex m_;
+    TDate date_{MinDate};
+};
+
+// A timer of the core: an interval and an enabled state. Something outside
+// drives it: the window runs a toolkit timer while Enabled() and calls
+// Fire() at each interval; tests call Fire() themselves. Fire() calls
+// onTimer only while the timer is enabled. Nothing here sleeps.
+class TCoreTimer {
+public:
+    explicit TCoreTimer(int intervalMs) : interval_(intervalMs) {}
+    TCoreTimer(const TCoreTimer&) = delete;
+    TCoreTimer& operator=(const TCoreTimer&) = delete;
+
+    int Interval() const { return interval_; }
+    bool Enabled() const { return enabled_.load(); }
+    void Start();
+    void Stop();
+    // One interval has passed. Returns whether onTimer ran.
+    bool Fire();
+
+    std::function<void()> onTimer;
+    // Called after Start or Stop changed the state, for the driver.
+    TNotifier<bool> enabledChanged;
+
+private:
+    const int interval_;
+    std::atomic<bool> enabled_{false};
 };
 
 // Makes the base TJoint1 show and read its texts in TGridModel cells. Every

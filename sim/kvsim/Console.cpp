@@ -31,7 +31,7 @@ std::size_t Console::Received(std::string_view bytes, TimePoint now) {
       return i;
     }
     char b = bytes[i];
-    if (!opt_.noEcho) echo_ += b;
+    if (!Active(opt_.noEchoFrom)) echo_ += b;
     if (b == kCan) {
       // Logout: whatever was going on is forgotten.
       line_.clear();
@@ -82,8 +82,9 @@ void Console::Line(TimePoint now) {
   switch (level_) {
     case Level::LoggedOut:
       if (line == kAccess) {
+        ++accesses_;
         level_ = Level::Password;
-        if (!opt_.noPasswordPrompt) reply.Prompt(kPasswordPrompt);
+        PasswordPrompt(reply);
       }
       break;
     case Level::Password:
@@ -151,13 +152,13 @@ void Console::Line(TimePoint now) {
 
 void Console::Login(const std::string& line, Reply& reply) {
   if (line.empty() || line == kAccess) {
-    if (!opt_.noPasswordPrompt) reply.Prompt(kPasswordPrompt);
+    PasswordPrompt(reply);
     return;
   }
   if (busyLeft_ != 0) {
     if (busyLeft_ > 0) --busyLeft_;
     reply.Line("BUSY");
-    if (!opt_.noPasswordPrompt) reply.Prompt(kPasswordPrompt);
+    PasswordPrompt(reply);
     return;
   }
   if (line == unit_.params[0] || line == unit_.params[104]) {
@@ -168,7 +169,11 @@ void Console::Login(const std::string& line, Reply& reply) {
     return;
   }
   reply.Line("ERROR");
-  if (!opt_.noPasswordPrompt) reply.Prompt(kPasswordPrompt);
+  PasswordPrompt(reply);
+}
+
+void Console::PasswordPrompt(Reply& reply) const {
+  if (!Active(opt_.noPasswordPromptFrom)) reply.Prompt(kPasswordPrompt);
 }
 
 std::optional<std::string> Console::Shape(const std::string& text) const {

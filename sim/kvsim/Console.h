@@ -55,6 +55,10 @@ class Console {
   Access access_;
   std::string line_;
   std::string echo_;
+  bool Active(long from) const { return from >= 0 && accesses_ >= from; }
+  void PasswordPrompt(Reply& reply) const;
+
+  long accesses_ = 0;  // receptions of the access string
   long busyLeft_;
   bool strayPending_;
   std::optional<TransferRequest> transfer_;  // started, not yet taken

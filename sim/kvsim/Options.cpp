@@ -45,7 +45,10 @@ Start values:
 
 Faults:
   --no-echo              echo nothing
+  --no-echo=N            echo normally until the N-th reception of the access
+                         string, nothing from then on (a failing re-login)
   --no-password-prompt   never show "Password:"
+  --no-password-prompt=N the same from the N-th access string on
   --stray-line           once, a stray line ("RING 1") before the menu prompt
                          that follows the first reply in a command menu
   --delay MS             send every reply MS milliseconds late (echo is not delayed)
@@ -138,9 +141,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--mail-memory") {
       o.limits.mailMemory = Number(arg, value());
     } else if (arg == "--no-echo") {
-      o.noEcho = true;
+      o.noEchoFrom = inlineValue ? Number(arg, value()) : 0;
     } else if (arg == "--no-password-prompt") {
-      o.noPasswordPrompt = true;
+      o.noPasswordPromptFrom = inlineValue ? Number(arg, value()) : 0;
     } else if (arg == "--stray-line") {
       o.strayLine = true;
     } else if (arg == "--delay") {

@@ -25,8 +25,9 @@ struct Options {
   Limits limits;
 
   // Faults.
-  bool noEcho = false;
-  bool noPasswordPrompt = false;
+  // From the n-th reception of the access string on (0: from the start, -1: never).
+  long noEchoFrom = -1;
+  long noPasswordPromptFrom = -1;
   bool strayLine = false;
   bool writeNoOk = false;
   long delayMs = 0;

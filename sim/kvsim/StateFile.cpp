@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 #include <vector>
 
 #include "Catalogue.h"
@@ -190,8 +191,9 @@ std::string StateFile::Parse(const std::string& text, Unit& unit) {
 }
 
 std::string StateFile::Load(Unit& unit) const {
+  if (::access(path_.c_str(), F_OK) != 0 && errno == ENOENT) return {};  // factory settings
   std::ifstream in(path_, std::ios::binary);
-  if (!in) return errno == ENOENT ? std::string() : "cannot read " + path_ + ": " + std::strerror(errno);
+  if (!in) return "cannot read " + path_;
   std::ostringstream text;
   text << in.rdbuf();
   std::string error = Parse(text.str(), unit);

@@ -27,6 +27,17 @@ TEST(KvsimFaults, NoPasswordPromptButThePasswordWorks) {
   EXPECT_EQ(u.Say("1234", ">"), "1234\rADMIN_MODE\r>");
 }
 
+TEST(KvsimFaults, EchoAndPasswordPromptStopAtTheSecondLogin) {
+  SimTalk u({"--no-echo=2", "--no-password-prompt=3"});
+  EXPECT_EQ(u.Login("1234"), "1234\rADMIN_MODE\r>");
+  u.line.Write("\x18" + kAccess + "\r");
+  EXPECT_EQ(u.line.Drain(150), "\x18" + kAccess + "\rPassword:");
+  u.line.Write("\r");
+  EXPECT_EQ(u.line.Drain(150), "Password:");
+  u.line.Write("\x18" + kAccess + "\r\r1234\r");
+  EXPECT_EQ(u.line.Drain(150), "ADMIN_MODE\r>");
+}
+
 TEST(KvsimFaults, BusyOnEveryPassword) {
   SimTalk u({"--busy"});
   u.line.Write(std::string(9, '\x18') + std::string(16, '\r'));

@@ -5,9 +5,10 @@
 // Threads and where things run:
 //   - Open, Close, IsOpen, PutBytes/PutText/PutByte may be called from any
 //     thread (the session worker, the transfer thread).
-//   - Every handler (OnRxBuf, OnRxChar, OnError, OnTxEmpty, the listeners'
-//     AcceptData/AcceptEvents) runs on the UI thread, handed over
-//     synchronously through UiBridge().Synchronize().
+//   - Every port event (OnRxBuf, OnRxChar, OnError, OnTxEmpty, the
+//     listeners' AcceptData/AcceptEvents) runs on the UI thread, handed over
+//     synchronously through UiBridge().Synchronize(). OnOpen and OnClose run
+//     on the thread that calls Open or Close.
 //   - Attach/Detach, the setters of handlers and the destruction of a port or
 //     a listener belong on the UI thread.
 //
@@ -174,24 +175,34 @@ public:
     virtual ~TVaPersistent() = default;
 
     void BeginUpdate() { ++updateCount_; }
+    // Notifies the port once the outermost update ends.
     void EndUpdate();
     TVaCustomComm* Owner() const { return owner_; }
 
-protected:
-    // Notifies the port, unless an Assign is in progress.
+    // Asks the port whether a value may change (it raises if not), then,
+    // once changed, tells it; both skipped while an update is in progress.
+    void Changing();
     void Changed();
-    // Sets a field; if the port refuses the change, the old value stays.
+
+protected:
+    // Sets a field; if the port refuses or fails the change, the old value
+    // stays.
     template <class T>
     void SetField(T& field, const T& value)
     {
         if (field == value)
             return;
+        Changing();
         T old = field;
         field = value;
         try {
             Changed();
         } catch (...) {
             field = old;
+            try {
+                Changed();  // the old value again
+            } catch (...) {
+            }
             throw;
         }
     }
@@ -441,7 +452,10 @@ protected:
     virtual void PassEvents(uint32_t events);
     virtual void RaiseRxBuf(const uint8_t* data, int count);
 
-    // Called by the value objects when one of their values changed.
+    // Called by the value objects before and after one of their values
+    // changes: Buffers may not change while open; the line settings are
+    // applied again when FlowControl or EventChars changed while open.
+    virtual void ValueChanging(TVaPersistent* which);
     virtual void ValueChanged(TVaPersistent* which);
 
 private:

@@ -361,6 +361,46 @@ TEST(KvsimState, SettingsSurviveARestart) {
   rmdir(dir);
 }
 
+TEST(KvsimState, HandWrittenFileIsReadAndABadOneStopsTheStart) {
+  char dir[] = "/tmp/kvsim-state-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string path = std::string(dir) + "/unit.state";
+  {
+    std::ofstream out(path);
+    out << "kvsim-state 1\n"
+           "param 103\n"
+           "param 12 0999\n"
+           "list 301\n"
+           "menu 4 3 - M1 N22 - - - - - - G5\n"
+           "file slot 60 hello.pcm 5 aGVsbG8=\n"
+           "file menu 4 my\\x20menu.pcm 2 tone\n";
+  }
+  {
+    SimTalk u({"--state", path});
+    u.Enter("SYS");
+    u.Say("GET", "N:");
+    EXPECT_EQ(u.Say("12", "PC SYS>"), "12\r=999\rPC SYS>");
+    u.Say("GET", "N:");
+    EXPECT_EQ(u.Say("60", "PC SYS>"), "60\rMSG=hello.pcm 5\rPC SYS>");
+    u.Say("GET", "N:");
+    EXPECT_EQ(u.Say("61", "PC SYS>"), "61\rMSG=\rPC SYS>");  // a state file lists every recording
+    u.Say("", "PC>");
+    u.Say("LIST", "PC LIST>");
+    EXPECT_EQ(u.Say("GETALL", "PC LIST>"), "GETALL\r301\rPC LIST>");
+    u.Say("", "PC>");
+    u.Say("MENU", "PC MENU>");
+    u.Say("GET", "N:");
+    EXPECT_EQ(u.Say("4", "PC MENU>"), "4\rTC=3\rMSG=my menu.pcm 2\r0-\r1M1\r2N22\r3-\r4-\r5-\r6-\r7-\r8-\r9G5\rPC MENU>");
+  }
+  for (const char* bad : {"kvsim-state 1\nparam 12 1000\n", "kvsim-state 1\nfile slot 60 a.pcm 6 aGVsbG8=\n",
+                          "something else\n", "kvsim-state 1\nmenu 4 3 -\n"}) {
+    std::ofstream(path) << bad;
+    EXPECT_THROW(SimProcess({"--state", path}), std::runtime_error) << bad;
+  }
+  std::remove(path.c_str());
+  rmdir(dir);
+}
+
 TEST(KvsimTranscript, RecordsExactlyWhatEachSideSent) {
   SimTalk u;
   std::string sent, received;

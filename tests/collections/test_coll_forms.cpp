@@ -1,0 +1,342 @@
+// The dialog rules and the reply parsing of the collections, without a unit.
+#include <gtest/gtest.h>
+
+#include "collections/File.h"
+#include "collections/Forms.h"
+#include "collections/Wire.h"
+#include "session/Cp1251.h"
+
+using namespace kv;
+
+// ---- range dialog ----------------------------------------------------------
+
+TEST(FormList2, FilledOnlyWhenBothFieldsChanged)
+{
+    TFormList2 f;
+    EXPECT_FALSE(f.Filled());
+    f.SetEdit1("210");
+    EXPECT_FALSE(f.Filled());
+    f.SetEdit1("211");
+    EXPECT_FALSE(f.Filled()) << "two changes of one field are not both fields";
+    f.SetEdit2("");  // the text it already holds: no change
+    EXPECT_FALSE(f.Filled());
+    f.SetEdit2("219");
+    EXPECT_TRUE(f.Filled());
+    EXPECT_EQ(f.Range(), "211-219");
+}
+
+TEST(FormList2, TextsAreNeitherCheckedNorOrdered)
+{
+    TFormList2 f;
+    f.SetEdit1("219");
+    f.SetEdit2("210");
+    EXPECT_EQ(f.Range(), "219-210");
+    TFormList2 g;
+    g.SetEdit1("a b");
+    g.SetEdit2("x");
+    EXPECT_EQ(g.Range(), "a b-x");
+    // Typed and wiped again still counts as changed.
+    TFormList2 h;
+    h.SetEdit1("5");
+    h.SetEdit1("");
+    h.SetEdit2("7");
+    EXPECT_TRUE(h.Filled());
+    EXPECT_EQ(h.Range(), "-7");
+}
+
+// ---- key action dialog -----------------------------------------------------
+
+TEST(FormMenuItm, InitialChoiceFromTheKeysText)
+{
+    struct Case {
+        std::string text;
+        bool ok;
+        TFormMenuItm::TKind kind;
+        int menu;
+        std::string ext;
+    };
+    const Case cases[] = {
+        {"-", true, TFormMenuItm::rbNone, 0, ""},
+        {"M5", true, TFormMenuItm::rbMenu, 5, ""},
+        {"M19", true, TFormMenuItm::rbMenu, 19, ""},
+        {"M07", true, TFormMenuItm::rbMenu, 7, ""},
+        {"N201", true, TFormMenuItm::rbXfer, 0, "201"},
+        {"N", true, TFormMenuItm::rbXfer, 0, ""},
+        {"L3", true, TFormMenuItm::rbMsgLeave, 0, "3"},
+        {"G44", true, TFormMenuItm::rbMsgGet, 0, "44"},
+        {"", false, TFormMenuItm::rbNone, 0, ""},
+        {"X1", false, TFormMenuItm::rbNone, 0, ""},
+        {"m5", false, TFormMenuItm::rbNone, 0, ""},
+        {"M", false, TFormMenuItm::rbNone, 0, ""},
+        {"Mx", false, TFormMenuItm::rbNone, 0, ""},
+        {"M123", false, TFormMenuItm::rbNone, 0, ""},
+        {"M-1", false, TFormMenuItm::rbNone, 0, ""},
+    };
+    for (const Case& c : cases) {
+        TFormMenuItm f;
+        EXPECT_EQ(f.Load(c.text), c.ok) << c.text;
+        EXPECT_EQ(f.Kind(), c.kind) << c.text;
+        EXPECT_EQ(f.MenuNumber(), c.menu) << c.text;
+        EXPECT_EQ(f.Ext(), c.ext) << c.text;
+    }
+    // An extension longer than the field is cut to 14 characters.
+    TFormMenuItm f;
+    f.Load("N1234567890123456");
+    EXPECT_EQ(f.Ext(), "12345678901234");
+}
+
+TEST(FormMenuItm, HiddenMailboxChoicesKeepTheirKindOnUntouchedOk)
+{
+    TFormMenuItm f;
+    ASSERT_TRUE(f.Load("L3"));
+    f.HideMailboxChoices();
+    EXPECT_FALSE(f.Visible(TFormMenuItm::rbMsgLeave));
+    EXPECT_FALSE(f.Visible(TFormMenuItm::rbMsgGet));
+    EXPECT_TRUE(f.Visible(TFormMenuItm::rbXfer));
+    EXPECT_EQ(f.XferTop(), 98);
+    EXPECT_EQ(f.MenuMax(), 19);
+    // No visible choice is marked, the checked one is the hidden rbMsgLeave.
+    EXPECT_EQ(f.Kind(), TFormMenuItm::rbMsgLeave);
+    EXPECT_TRUE(f.ExtEnabled());
+    EXPECT_EQ(f.Result(), "L3");
+    // Hidden buttons cannot be clicked.
+    EXPECT_FALSE(f.Choose(TFormMenuItm::rbMsgGet));
+    EXPECT_EQ(f.Kind(), TFormMenuItm::rbMsgLeave);
+    // A visible choice replaces it; the number stays in the field.
+    EXPECT_TRUE(f.Choose(TFormMenuItm::rbXfer));
+    EXPECT_EQ(f.Result(), "N3");
+}
+
+TEST(FormMenuItm, EnablingFollowsTheChoice)
+{
+    TFormMenuItm f;
+    EXPECT_EQ(f.Kind(), TFormMenuItm::rbNone);
+    EXPECT_FALSE(f.MenuEnabled());
+    EXPECT_FALSE(f.ExtEnabled());
+    f.Choose(TFormMenuItm::rbMenu);
+    EXPECT_TRUE(f.MenuEnabled());
+    EXPECT_FALSE(f.ExtEnabled());
+    for (auto k : {TFormMenuItm::rbXfer, TFormMenuItm::rbMsgLeave, TFormMenuItm::rbMsgGet}) {
+        f.Choose(k);
+        EXPECT_FALSE(f.MenuEnabled()) << k;
+        EXPECT_TRUE(f.ExtEnabled()) << k;
+    }
+    f.Choose(TFormMenuItm::rbNone);
+    EXPECT_FALSE(f.MenuEnabled());
+    EXPECT_FALSE(f.ExtEnabled());
+}
+
+TEST(FormMenuItm, ExtensionKeyFilter)
+{
+    TFormMenuItm f;
+    EXPECT_FALSE(f.TypeExt(U'a'));
+    EXPECT_FALSE(f.TypeExt(U'#'));
+    EXPECT_FALSE(f.TypeExt(U' '));
+    EXPECT_FALSE(f.TypeExt(U'ж'));
+    EXPECT_EQ(f.Ext(), "");
+    for (char32_t c : std::u32string(U"12*4567890123"))
+        EXPECT_TRUE(f.TypeExt(c));
+    EXPECT_EQ(f.Ext(), "12*4567890123");
+    EXPECT_TRUE(f.TypeExt(U'4'));  // the 14th character
+    EXPECT_FALSE(f.TypeExt(U'5')) << "the field is full";
+    EXPECT_FALSE(f.TypeExt(U'*'));
+    EXPECT_TRUE(f.ExtKeyPasses(8)) << "control keys pass a full field";
+    EXPECT_EQ(f.Ext(), "12*45678901234");
+    EXPECT_TRUE(f.TypeExt(8));
+    EXPECT_EQ(f.Ext(), "12*4567890123");
+    EXPECT_TRUE(f.TypeExt(U'9'));
+    EXPECT_EQ(f.Ext(), "12*45678901239");
+    EXPECT_TRUE(f.TypeExt(27));  // Escape passes the filter and changes nothing
+    EXPECT_EQ(f.Ext(), "12*45678901239");
+}
+
+TEST(FormMenuItm, MenuNumberStaysWithinItsRangeWithoutWrap)
+{
+    TFormMenuItm f;
+    f.HideMailboxChoices();
+    f.MenuDown();
+    EXPECT_EQ(f.MenuNumber(), 0);
+    EXPECT_TRUE(f.SetMenuText("18"));
+    f.MenuUp();
+    f.MenuUp();
+    EXPECT_EQ(f.MenuNumber(), 19);
+    EXPECT_FALSE(f.SetMenuText("1a"));
+    EXPECT_FALSE(f.SetMenuText("123"));
+    EXPECT_EQ(f.MenuNumber(), 19);
+    EXPECT_TRUE(f.SetMenuText(" 7"));
+    EXPECT_EQ(f.MenuNumber(), 7);
+    // A number read from the unit above the range is kept as it is until
+    // the arrows move it.
+    TFormMenuItm g;
+    g.Load("M25");
+    g.HideMailboxChoices();
+    EXPECT_EQ(g.Result(), "M25");
+    g.MenuDown();
+    EXPECT_EQ(g.MenuNumber(), 19);
+}
+
+TEST(FormMenuItm, ResultingActionText)
+{
+    TFormMenuItm f;
+    f.HideMailboxChoices();
+    EXPECT_EQ(f.Result(), "-");
+    f.Choose(TFormMenuItm::rbMenu);
+    f.SetMenuText("12");
+    EXPECT_EQ(f.Result(), "M12");
+    f.Choose(TFormMenuItm::rbXfer);
+    EXPECT_EQ(f.Result(), "N") << "empty extension writes N alone";
+    f.SetExt("2*5");
+    EXPECT_EQ(f.Result(), "N2*5");
+    f.Choose(TFormMenuItm::rbNone);
+    EXPECT_EQ(f.Result(), "-");
+}
+
+// ---- mailbox dialog --------------------------------------------------------
+
+TEST(FormMailAdd, CreateAndEditPresets)
+{
+    TFormMailAdd f;
+    f.PresetCreate();
+    EXPECT_EQ(f.Caption(), "Создание ящика");
+    EXPECT_EQ(f.Owner(), "");
+    EXPECT_TRUE(f.OwnerEnabled());
+    EXPECT_EQ(f.SizeMinutes(), 15);
+    EXPECT_EQ(f.AnnMode(), 0);
+    EXPECT_EQ(f.AnnPeriod(), 30);
+    EXPECT_FALSE(f.AnnouncementVisible());
+
+    TFormMailAdd e;
+    e.PresetEdit("Иванов", 90, 2, 45);
+    EXPECT_EQ(e.Caption(), "Параметры ящика");
+    EXPECT_EQ(e.Owner(), "Иванов");
+    EXPECT_FALSE(e.OwnerEnabled());
+    EXPECT_EQ(e.SizeMinutes(), 1) << "90 seconds open as one whole minute";
+    EXPECT_EQ(e.AnnMode(), 2);
+    EXPECT_EQ(e.AnnPeriod(), 45);
+    e.SetOwner("Петров");
+    EXPECT_EQ(e.Owner(), "Иванов") << "the owner cannot be changed when editing";
+}
+
+TEST(FormMailAdd, SizeInMinutesBecomesSeconds)
+{
+    TFormMailAdd f;
+    f.PresetCreate();
+    EXPECT_EQ(f.SizeSeconds(), 900);
+    f.SetSizeMinutes(120);
+    EXPECT_EQ(f.SizeSeconds(), 7200);
+    f.SizeUp();
+    EXPECT_EQ(f.SizeMinutes(), 120) << "no wrap at the top";
+    f.SetSizeMinutes(1);
+    f.SizeDown();
+    EXPECT_EQ(f.SizeMinutes(), 1) << "no wrap at the bottom";
+    f.SetSizeMinutes(500);
+    EXPECT_EQ(f.SizeMinutes(), 120);
+    TFormMailAdd e;
+    e.PresetEdit("a", 30, 0, 0);
+    EXPECT_EQ(e.SizeMinutes(), 1) << "less than a minute opens at the spinner's minimum";
+}
+
+// ---- wire texts ------------------------------------------------------------
+
+TEST(Wire, MinutesAndSeconds)
+{
+    EXPECT_EQ(FormatMinSec(0), "00:00");
+    EXPECT_EQ(FormatMinSec(59), "00:59");
+    EXPECT_EQ(FormatMinSec(5400), "90:00");
+    EXPECT_EQ(FormatMinSec(7265), "121:05");
+    EXPECT_EQ(FileDuration(7999), "00:00");
+    EXPECT_EQ(FileDuration(8000), "00:01");
+    EXPECT_EQ(FileDuration(479999), "00:59");
+    EXPECT_EQ(FileDuration(480000), "01:00");
+    EXPECT_EQ(FileDuration(720000), "01:30");
+}
+
+TEST(Wire, Decimal)
+{
+    int32_t v = 99;
+    EXPECT_TRUE(ParseDecimal("0", v));
+    EXPECT_EQ(v, 0);
+    EXPECT_TRUE(ParseDecimal("-3", v));
+    EXPECT_EQ(v, -3);
+    EXPECT_TRUE(ParseDecimal("+7", v));
+    EXPECT_EQ(v, 7);
+    v = 99;
+    for (const char* bad : {"", "+", "-", "+-1", "1 ", " 1", "1a", "x", "2147483648"})
+        EXPECT_FALSE(ParseDecimal(bad, v)) << bad;
+    EXPECT_EQ(v, 99) << "a failed parse leaves the value";
+}
+
+TEST(Wire, ListReplyLines)
+{
+    EXPECT_TRUE(SplitListReply("PC LIST>").empty());
+    EXPECT_TRUE(SplitListReply("").empty());
+    EXPECT_EQ(SplitListReply("201\rPC LIST>"), (std::vector<std::string>{"201"}));
+    EXPECT_EQ(SplitListReply("201\r\r210-219\rPC LIST>"), (std::vector<std::string>{"201", "", "210-219"}));
+    EXPECT_EQ(SplitListReply(Utf8ToCp1251("Зал\r") + "PC LIST>"), (std::vector<std::string>{"Зал"}));
+    EXPECT_EQ(JoinList({}), "");
+    EXPECT_EQ(JoinList({"201"}), "201");
+    EXPECT_EQ(JoinList({"201", "205", "210-219"}), "201, 205, 210-219");
+    EXPECT_EQ(JoinList({"201", "", "210-219"}), "201, , 210-219");
+}
+
+TEST(Wire, MailboxLines)
+{
+    EXPECT_TRUE(IsMailLine("N=Ivan S=60"));
+    EXPECT_TRUE(IsMailLine("xxN=y"));
+    EXPECT_FALSE(IsMailLine("FREE=100"));
+
+    TMailLine m = ParseMailLine("N=Ivan S=600");
+    EXPECT_EQ(m.result, TMailLine::Box);
+    EXPECT_EQ(m.owner, "Ivan");
+    EXPECT_TRUE(m.hasSize);
+    EXPECT_EQ(m.size, 600);
+
+    m = ParseMailLine("N=A S=59");
+    EXPECT_EQ(m.result, TMailLine::Box) << "a one-character owner";
+    EXPECT_EQ(m.owner, "A");
+
+    m = ParseMailLine(Utf8ToCp1251("N=Петров S=120"));
+    EXPECT_EQ(m.owner, "Петров");
+    EXPECT_EQ(m.size, 120);
+
+    EXPECT_EQ(ParseMailLine("N= S=60").result, TMailLine::BadOwner) << "empty owner";
+    EXPECT_EQ(ParseMailLine("N=Ivan").result, TMailLine::BadOwner) << "no blank";
+
+    for (const char* keep : {"N=Ivan X=5", "N=Ivan S", "N=Ivan  S=5", "N=Ivan s=5"}) {
+        m = ParseMailLine(keep);
+        EXPECT_EQ(m.result, TMailLine::Box) << keep;
+        EXPECT_FALSE(m.hasSize) << keep;
+    }
+    EXPECT_EQ(ParseMailLine("N=Ivan S=").result, TMailLine::BadSize);
+    EXPECT_EQ(ParseMailLine("N=Ivan S=1m").result, TMailLine::BadSize);
+    EXPECT_EQ(ParseMailLine("N=Ivan S=1m").owner, "Ivan") << "the owner is read before the size";
+}
+
+TEST(Wire, TransferResultLine)
+{
+    auto r = ParseTransferResult("OK");
+    EXPECT_EQ(r.result, TTransferResult::Ok);
+    EXPECT_EQ(ParseTransferResult("OK ").result, TTransferResult::Other);
+    EXPECT_EQ(ParseTransferResult("ok").result, TTransferResult::Other);
+    EXPECT_EQ(ParseTransferResult("").result, TTransferResult::Other);
+    r = ParseTransferResult("YMODEM_ERR(7)");
+    EXPECT_EQ(r.result, TTransferResult::Error);
+    EXPECT_EQ(r.error, 7);
+    r = ParseTransferResult("YMODEM_ERR(12)trailing");
+    EXPECT_EQ(r.result, TTransferResult::Error);
+    EXPECT_EQ(r.error, 12);
+    EXPECT_EQ(ParseTransferResult("YMODEM_ERR(x)").result, TTransferResult::BadNumber);
+    EXPECT_EQ(ParseTransferResult("YMODEM_ERR()").result, TTransferResult::BadNumber);
+    EXPECT_EQ(ParseTransferResult("YMODEM_ERR(7").result, TTransferResult::BadNumber);
+    EXPECT_EQ(ParseTransferResult("YMODEM_ERR7)").result, TTransferResult::Other);
+
+    EXPECT_EQ(TransferErrorText(1), "YMODEM: error 1");
+    EXPECT_EQ(TransferErrorText(7), "YMODEM: error 7");
+    EXPECT_EQ(TransferErrorText(10), "YMODEM: error 10");
+    EXPECT_EQ(TransferErrorText(0), "YMODEM: Unknown error");
+    EXPECT_EQ(TransferErrorText(11), "YMODEM: Unknown error");
+    EXPECT_EQ(TransferErrorText(12), "YMODEM: Unknown error");
+    EXPECT_EQ(TransferErrorText(-3), "YMODEM: Unknown error");
+    EXPECT_EQ(TransferErrorText(100), "YMODEM: Time-out on status reply");
+    EXPECT_EQ(TransferErrorText(101), "YMODEM: Incorrect error number format");
+}

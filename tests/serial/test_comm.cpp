@@ -84,15 +84,6 @@ double ProcessCpuSeconds()
            static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-// CPU the whole process uses while this thread waits ms doing nothing.
-double CpuWhileIdle(int ms)
-{
-    TVaWaitEvent never;
-    const double before = ProcessCpuSeconds();
-    EXPECT_EQ(never.WaitMs(ms), wrTimeout);
-    return ProcessCpuSeconds() - before;
-}
-
 std::vector<uint8_t> RandomBytes(size_t n, unsigned seed)
 {
     std::mt19937 gen(seed);
@@ -182,6 +173,14 @@ protected:
             bridge.ProcessEvents(static_cast<int>(std::min<uint64_t>(end - now, 20)));
         }
         return true;
+    }
+    // CPU the whole process uses while this thread serves hand-overs for ms,
+    // as an idle UI thread does.
+    double CpuWhilePumping(int ms)
+    {
+        const double before = ProcessCpuSeconds();
+        EXPECT_FALSE(PumpUntil([] { return false; }, ms));
+        return ProcessCpuSeconds() - before;
     }
     TVaComm& NewPort(const std::string& device)
     {
@@ -541,7 +540,7 @@ TEST_F(CommTest, WithoutListenerBytesStayInTheDriverUntilOneAttaches)
     EXPECT_EQ(ls.InQueue, 3u);
     EXPECT_EQ(ls.Errors, 0u);
     // Nobody takes the bytes: the event thread must not spin on them.
-    EXPECT_LT(CpuWhileIdle(1000), 0.1);
+    EXPECT_LT(CpuWhilePumping(1000), 0.1);
     EXPECT_EQ(counts.size(), 1u);
 
     ASSERT_TRUE(WriteAll(pty.master, reinterpret_cast<const uint8_t*>("de"), 2));
@@ -621,8 +620,7 @@ TEST_F(CommTest, HangUpIsReportedOnceAndCostsNoCpu)
     ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }, 5000));
     EXPECT_NE(errors[0] & static_cast<int>(CE_IOE), 0);
 
-    EXPECT_LT(CpuWhileIdle(1000), 0.1);
-    PumpUntil([] { return false; }, 200);
+    EXPECT_LT(CpuWhilePumping(1000), 0.1);
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_TRUE(c.IsOpen());
     EXPECT_EQ(c.InputCount(), 0);
@@ -646,7 +644,6 @@ TEST_F(CommTest, CloseWhileThreadsWaitInAHandOver)
     ASSERT_TRUE(WriteAll(pty.master, reinterpret_cast<const uint8_t*>("abc"), 3));
     while (bridge.entered < 2)
         ASSERT_EQ(bridge.entry.WaitMs(5000), wrSignaled);
-    EXPECT_EQ(bridge.Pending(), 2u);
 
     c.Close();
     ports.clear();  // and the port is gone

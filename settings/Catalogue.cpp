@@ -19,7 +19,7 @@ struct TSysParamRow {
     std::vector<const char*> items;
 };
 
-// The labels are kept exactly as the unit's documentation prints them,
+// The labels are kept character for character,
 // including the Latin "C" of code 00, the Latin "x" of code 18 and the Latin
 // final "c" of codes 17 and 96.
 const TSysParamRow kSysParams[] = {

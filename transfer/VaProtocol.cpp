@@ -1,0 +1,306 @@
+#include "transfer/VaProtocol.h"
+
+#include <stdexcept>
+
+#include "serial/UiBridge.h"
+
+namespace kv {
+
+// --- the worker ------------------------------------------------------------------
+
+TVaProtocolThread::TVaProtocolThread(TVaProtocol* owner, int bufferSize)
+    : owner_(owner),
+      mode_(owner->Mode()),
+      timeout_(owner->Timeout()),
+      maxErrors_(owner->MaxErrors()),
+      queue_(bufferSize > 0 ? bufferSize : 1),
+      writeDrained_(true)
+{
+    SetPriority(tpHigher);
+}
+
+TVaProtocolThread::~TVaProtocolThread() = default;
+
+void TVaProtocolThread::Feed(const uint8_t* data, int count)
+{
+    if (count <= 0)
+        return;
+    if (!overflow_) {
+        std::lock_guard<TVaCriticalSection> g(queueLock_);
+        const int queued = queue_.Count();
+        if (queued + count > kVaQueueLimit || queued + count > queue_.Capacity())
+            overflow_ = true;
+        else
+            queue_.Append(data, count);
+    }
+    dataArrived_.Signal();
+}
+
+void TVaProtocolThread::WriteQueueEmpty()
+{
+    writeDrained_.Signal();
+}
+
+void TVaProtocolThread::Cancel()
+{
+    cancelled_ = true;
+    dataArrived_.Signal();
+    writeDrained_.Signal();
+}
+
+void TVaProtocolThread::Execute()
+{
+    while (!Terminated()) {
+        Reset();
+        try {
+            if (mode_ == tmUpload)
+                Upload();
+            else
+                Download();
+        } catch (...) {
+            // The silent abort, or any other failure: ExitCode says how the
+            // transfer ended.
+            Terminate();
+            cancelled_ = true;
+            dataArrived_.Signal();
+        }
+    }
+}
+
+void TVaProtocolThread::Reset()
+{
+    {
+        std::lock_guard<TVaCriticalSection> g(queueLock_);
+        queue_.Clear();
+    }
+    errorCount_ = 0;
+    lastError_ = 0;
+    cancelled_ = false;
+}
+
+void TVaProtocolThread::SendCancel() {}
+
+bool TVaProtocolThread::HasData()
+{
+    std::lock_guard<TVaCriticalSection> g(queueLock_);
+    return queue_.Count() > 0;
+}
+
+int TVaProtocolThread::PeekByte()
+{
+    std::lock_guard<TVaCriticalSection> g(queueLock_);
+    return queue_.Count() > 0 ? queue_.Data()[0] : -1;
+}
+
+bool TVaProtocolThread::WaitForData(int ms)
+{
+    const uint64_t deadline = TickMs() + static_cast<uint64_t>(ms < 0 ? 0 : ms);
+    for (;;) {
+        // Reset first, then look: a byte queued in between signals again.
+        dataArrived_.Unsignal();
+        if (HasData())
+            return true;
+        if (cancelled_ || overflow_)
+            return false;
+        const uint64_t now = TickMs();
+        if (now >= deadline)
+            return false;
+        dataArrived_.WaitMs(static_cast<int>(deadline - now));
+    }
+}
+
+int TVaProtocolThread::ReadByte()
+{
+    if (!HasData() && !cancelled_) {
+        while (!WaitForData(timeout_)) {
+            if (cancelled_ || overflow_)
+                break;
+            CountError(veTimeout, false);
+        }
+    }
+    if (overflow_) {
+        SendCancel();
+        Fail(vtOverflow);
+    }
+    if (cancelled_)
+        return 0;
+    uint8_t b = 0;
+    std::lock_guard<TVaCriticalSection> g(queueLock_);
+    queue_.Take(&b, 1);
+    return b;
+}
+
+void TVaProtocolThread::CountError(int code, bool withCan)
+{
+    ++errorCount_;
+    lastError_ = code;
+    if (errorCount_ == maxErrors_) {
+        if (withCan)
+            SendCancel();
+        Fail(vtTooManyErrors);
+    }
+    const int count = errorCount_;
+    TVaProtocol* owner = owner_;
+    Sync([owner, code, count] {
+        if (owner->OnError)
+            owner->OnError(owner, code, count);
+    });
+}
+
+void TVaProtocolThread::Fail(int code)
+{
+    owner_->exitCode_ = code;
+    throw TVaSilentAbort{};
+}
+
+void TVaProtocolThread::SendBytes(const uint8_t* data, int count)
+{
+    if (Terminated() || count <= 0)
+        return;
+    if (TVaCustomComm* comm = owner_->Dispatcher().Comm())
+        comm->PutBytes(data, count);
+}
+
+void TVaProtocolThread::SendByte(uint8_t b)
+{
+    SendBytes(&b, 1);
+}
+
+void TVaProtocolThread::SendStreaming(const uint8_t* data, int count)
+{
+    for (;;) {
+        writeDrained_.Unsignal();
+        try {
+            SendBytes(data, count);
+            return;
+        } catch (const EVaCommError&) {
+            // The queue holds what was sent before and has no room for all
+            // of this; nothing of it was queued. Wait for the queue to drain.
+            if (cancelled_ || writeDrained_.WaitMs(timeout_) != wrSignaled || cancelled_)
+                throw;
+        }
+    }
+}
+
+void TVaProtocolThread::Sync(const std::function<void()>& fn)
+{
+    if (Terminated())
+        return;
+    UiBridge().Synchronize(fn);
+}
+
+// --- the component -----------------------------------------------------------------
+
+TVaProtocol::TVaProtocol()
+{
+    // The listener takes data only while a transfer runs.
+    SetActive(false);
+}
+
+TVaProtocol::~TVaProtocol()
+{
+    StopWorker();
+}
+
+void TVaProtocol::AcceptData(const uint8_t* data, int count)
+{
+    if (count > 0 && worker_)
+        worker_->Feed(data, count);
+}
+
+void TVaProtocol::AcceptEvents(uint32_t events)
+{
+    if ((events & EV_TXEMPTY) && worker_)
+        worker_->WriteQueueEmpty();
+}
+
+void TVaProtocol::RaiseTransferStart()
+{
+    if (!OnTransferStart)
+        return;
+    try {
+        OnTransferStart(this);
+    } catch (...) {
+        HandleApplicationException(std::current_exception());
+    }
+}
+
+void TVaProtocol::RaiseTransferEnd()
+{
+    if (!OnTransferEnd)
+        return;
+    try {
+        OnTransferEnd(this, exitCode_);
+    } catch (...) {
+        HandleApplicationException(std::current_exception());
+    }
+}
+
+void TVaProtocol::PrepareTransfer()
+{
+    exitCode_ = 0;
+    if (TVaComm* comm = Comm())
+        comm->FlushAll();
+    SetActive(true);
+}
+
+void TVaProtocol::Start()
+{
+    if (worker_)
+        throw std::runtime_error("Transfer already in progress...");
+    ReapRetired();
+    PrepareTransfer();
+    worker_ = CreateWorker();
+    worker_->OnTerminate = [this] { TransferDone(); };
+    busy_ = true;
+    RaiseTransferStart();
+    worker_->Start();
+}
+
+void TVaProtocol::Cancel()
+{
+    if (worker_)
+        worker_->Cancel();
+}
+
+void TVaProtocol::TransferDone()
+{
+    SetActive(false);
+    if (destroying_)
+        return;
+    retired_.push_back(std::move(worker_));
+    busy_ = false;
+    RaiseTransferEnd();
+}
+
+void TVaProtocol::ReapRetired()
+{
+    // A worker still in its TransferDone (Start called from OnTransferEnd)
+    // stays until a later call.
+    std::erase_if(retired_, [](const auto& w) { return w->Ended().WaitMs(0) == wrSignaled; });
+}
+
+void TVaProtocol::StopWorker()
+{
+    destroying_ = true;
+    if (worker_) {
+        worker_->SkipEndHandler();
+        worker_->Terminate();
+        worker_->Cancel();
+        retired_.push_back(std::move(worker_));
+    }
+    // A worker may be waiting for a hand-over to this very thread.
+    for (auto& w : retired_) {
+        while (w->Ended().WaitMs(0) != wrSignaled) {
+            if (UiBridge().IsUiThread())
+                UiBridge().ProcessEvents(100);
+            else
+                w->Ended().WaitMs(100);
+        }
+    }
+    retired_.clear();
+    busy_ = false;
+    SetActive(false);
+}
+
+}  // namespace kv

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -42,9 +43,6 @@ const char* const kMsgRead = "Read error (%d), %s";
 const char* const kMsgFull = "Output buffer is full. Please check comm status.";
 const char* const kMsgWhileOpen = "Can't perform this operation while port is open";
 
-// How often a parked event thread looks whether more bytes arrived while
-// nobody takes them (see TVaEventThreadState).
-constexpr int kParkedRecheckMs = 50;
 // How long Flush waits for the writer to let go of the queue.
 constexpr int kPurgeWaitMs = 2000;
 
@@ -286,9 +284,10 @@ struct TVaCustomComm::Impl {
 // is handed to the UI thread. When a delivery leaves the bytes in the driver
 // (no listener attached) the thread stops asking for POLLIN, which would
 // report the same bytes without end, and parks: it wakes when a listener
-// attaches or bytes are taken, and looks every kParkedRecheckMs whether more
-// bytes arrived. A hang-up or error of the device is reported once; the
-// thread then watches only its wake-up descriptor.
+// attaches or bytes are taken, or when more bytes arrive, which an
+// edge-triggered epoll set on the device tells without polling. A hang-up or
+// error of the device is reported once; the thread then watches only its
+// wake-up descriptor.
 
 void TVaCustomComm::Impl::EventThread(std::shared_ptr<TVaEventThreadState> st)
 {
@@ -298,17 +297,33 @@ void TVaCustomComm::Impl::EventThread(std::shared_ptr<TVaEventThreadState> st)
     bool watching = true;  // the device is alive
     bool armed = true;     // POLLIN wanted
     int parkedOn = 0;
+    // Edge-triggered: readable once per arrival of new bytes, not while old
+    // ones merely wait in the driver.
+    const int arrivals = epoll_create1(EPOLL_CLOEXEC);
+    if (arrivals >= 0) {
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLET;
+        epoll_ctl(arrivals, EPOLL_CTL_ADD, st->fd, &ev);
+    }
     while (!st->terminated.load()) {
-        pollfd p[2] = {};
+        pollfd p[3] = {};
         p[0].fd = watching ? st->fd : -1;
         p[0].events = static_cast<short>(watchRx && armed ? POLLIN : 0);
         p[1].fd = st->wakeFd;
         p[1].events = POLLIN;
-        const int r = poll(p, 2, watching && !armed ? kParkedRecheckMs : -1);
+        p[2].fd = watching && !armed ? arrivals : -1;
+        p[2].events = POLLIN;
+        const int r = poll(p, 3, -1);
         if (st->terminated.load())
             break;
         if (r < 0 && errno == EINTR)
             continue;
+        const bool arrived = (p[2].revents & POLLIN) != 0;
+        if (arrived) {
+            epoll_event ev[4];
+            while (epoll_wait(arrivals, ev, 4, 0) > 0) {
+            }
+        }
         if (p[1].revents & POLLIN) {
             Drain(st->wakeFd);
             if (!armed) {
@@ -327,7 +342,7 @@ void TVaCustomComm::Impl::EventThread(std::shared_ptr<TVaEventThreadState> st)
         } else if (armed) {
             if (p[0].revents & POLLIN)
                 events |= EV_RXCHAR;
-        } else if (r == 0) {
+        } else if (arrived) {
             const int n = QueuedInput(st->fd);
             if (n == 0)
                 armed = true;
@@ -350,6 +365,8 @@ void TVaCustomComm::Impl::EventThread(std::shared_ptr<TVaEventThreadState> st)
             armed = true;
         }
     }
+    if (arrivals >= 0)
+        close(arrivals);
 }
 
 // On the UI thread.

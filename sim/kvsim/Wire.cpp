@@ -22,7 +22,7 @@ void Wire::Send(std::string_view bytes, TimePoint notBefore) {
       return;
     }
   }
-  queue_.push_back(Chunk{std::string(bytes), 0, notBefore, std::nullopt});
+  queue_.push_back(Chunk{std::string(bytes), 0, 0, notBefore, std::nullopt});
 }
 
 TimePoint Wire::DueOf(const Chunk& c, std::size_t index) const {
@@ -52,6 +52,12 @@ void Wire::Pump(TimePoint now) {
       if (due <= c.sent) return;
       n = std::min(n, due - c.sent);
     }
+    // Logged before the write, so that whatever the tool has received is in
+    // the transcript already (a partial write logs its rest only once).
+    if (c.sent + n > c.logged) {
+      log_.FromUnit(std::string_view(c.bytes).substr(c.logged, c.sent + n - c.logged));
+      c.logged = c.sent + n;
+    }
     ssize_t w = ::write(fd_, c.bytes.data() + c.sent, n);
     if (w < 0) {
       if (errno == EINTR) continue;
@@ -59,7 +65,6 @@ void Wire::Pump(TimePoint now) {
       if (!blocked_) queue_.clear();  // the line is gone; nothing can be delivered
       return;
     }
-    log_.FromUnit(std::string_view(c.bytes).substr(c.sent, static_cast<std::size_t>(w)));
     c.sent += static_cast<std::size_t>(w);
     if (c.sent < c.bytes.size()) {
       if (static_cast<std::size_t>(w) < n) {

@@ -42,6 +42,7 @@ class Wire {
   struct Chunk {
     std::string bytes;
     std::size_t sent = 0;
+    std::size_t logged = 0;  // bytes already in the transcript
     TimePoint notBefore;
     std::optional<TimePoint> start;  // when its first byte started on the line
   };

@@ -130,7 +130,7 @@ TEST(KvsimFaults, BaudPacesEverythingSent) {
   ASSERT_TRUE(r.ok);
   double wire = static_cast<double>(r.text.size()) * 10.0 / baud * 1000.0;
   EXPECT_GE(ms, wire * 0.95) << r.text.size() << " bytes";
-  EXPECT_LE(ms, wire * 1.1 + 30) << r.text.size() << " bytes";
+  EXPECT_LE(ms, wire * 1.5) << r.text.size() << " bytes";  // loose: shared machines
 }
 
 }  // namespace

@@ -48,7 +48,8 @@ class SimProcess {
   std::vector<TranscriptRecord> Transcript() const;
   // Every byte the unit received from the tool, in order.
   std::string BytesFromTool() const;
-  // Every byte the unit sent, in order.
+  // Every byte the unit sent, in order (each is logged just before it is
+  // written, so whatever the tool has received is already here).
   std::string BytesFromUnit() const;
 
   // Ends the simulator (closes its standard input; kills it when it has not

@@ -2,6 +2,12 @@
 // (SET of a service-message slot, ULMSG, DLMSG) asks for a transfer; the main
 // loop then feeds every received byte to the Transfer instead of the console
 // until it has a result, and the console answers "TRANSFER_RESULT:".
+//
+// Timing a real peer relies on: the tool's engine purges its input when it
+// starts, after the command's echo. So a receiving unit must repeat its
+// handshake character at short intervals until the first block comes (one
+// sent at once is usually purged), and a sending unit (after "START") must
+// already listen for the tool's handshake when the announcement leaves.
 #pragma once
 
 #include <functional>

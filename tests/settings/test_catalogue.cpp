@@ -112,57 +112,36 @@ TEST(Catalogue, SystemParameterLabelsKeepTheirLatinLetters)
 TEST(Catalogue, SystemParameterKindsLimitsAndItems)
 {
     TCatalogue c;
-    auto* password = As<TDirectory>(c.SysParam(0));
-    ASSERT_NE(password, nullptr);
-    EXPECT_EQ(password->minLength, 1);
-    EXPECT_EQ(password->maxLength, 8);
-    EXPECT_EQ(password->allowStar, 0);
-    for (int code : {20, 21, 22, 23, 24, 25, 41, 42, 43, 44}) {
-        auto* d = As<TDirectory>(c.SysParam(code));
-        ASSERT_NE(d, nullptr) << code;
-        EXPECT_EQ(d->minLength, 0);
-        EXPECT_EQ(d->maxLength, 24);
-        EXPECT_EQ(d->allowStar, 1);
-    }
-    for (int code : {30, 31, 32}) {
-        auto* d = As<TDirectory>(c.SysParam(code));
-        ASSERT_NE(d, nullptr) << code;
-        EXPECT_EQ(d->maxLength, 8);
-        EXPECT_EQ(d->allowStar, 1);
-    }
-    struct Range {
-        int code, min, max;
-    } ranges[] = {{12, 0, 999}, {13, 0, 24}, {14, 0, 24}, {15, 1, 20}, {16, 0, 240}, {17, 0, 99},
-                  {18, 0, 250}, {40, 0, 99}, {92, 0, 63}, {93, 0, 99},  {96, 0, 240}};
-    for (const auto& r : ranges) {
-        auto* n = As<TNumber>(c.SysParam(r.code));
-        ASSERT_NE(n, nullptr) << r.code;
-        EXPECT_EQ(n->min, r.min) << r.code;
-        EXPECT_EQ(n->max, r.max) << r.code;
-    }
-    using Items = std::vector<std::string>;
-    auto items = [&](int code) { return As<TChoice>(c.SysParam(code))->items; };
-    EXPECT_EQ(items(1), (Items{"Нет ограничения", "Запрет настройки с телефона", "Запрет тонального набора"}));
-    EXPECT_EQ(items(10), (Items{"Тональный", "Импульсный"}));
-    EXPECT_EQ(items(11), (Items{"80 мс (обычная)", "160 мс (увеличенная)"}));
-    for (int code : {80, 81, 82, 83})
-        EXPECT_EQ(items(code), (Items{"Сообщение не выдается", "Сообщение выдается"}));
-    EXPECT_EQ(items(90), (Items{"Общий", "Оператора"}));
-    EXPECT_EQ(items(91), (Items{"Контроль \"Занято\" и \"Нет ответа\"", "Только контроль \"Занято\""}));
-    EXPECT_EQ(items(94), (Items{"Нет", "Да"}));
-    EXPECT_EQ(items(95), (Items{"Отключение", "Перевод на оператора"}));
-    EXPECT_EQ(items(97), (Items{"Нет", "Да"}));
-    EXPECT_EQ(items(98), (Items{"АРУ включено", "АРУ отключено"}));
-    EXPECT_EQ(items(99), (Items{"Не пропускать", "Пропускать"}));
     int choices = 0, numbers = 0, digits = 0;
     for (const auto& p : c.sysParams) {
         choices += As<TChoice>(p.get()) != nullptr;
         numbers += As<TNumber>(p.get()) != nullptr;
-        digits += As<TDirectory>(p.get()) != nullptr;
+        if (auto* d = As<TDirectory>(p.get())) {
+            ++digits;
+            // Only the system password is limited to digits; every other
+            // digit string here is a key combination that takes "*".
+            EXPECT_EQ(d->allowStar, p->code == 0 ? 0 : 1) << p->code;
+            EXPECT_EQ(d->minLength, p->code == 0 ? 1 : 0) << p->code;
+            EXPECT_EQ(d->maxLength, p->code == 0 || (p->code >= 30 && p->code <= 32) ? 8 : 24) << p->code;
+        }
     }
     EXPECT_EQ(choices, 14);
     EXPECT_EQ(numbers, 11);
     EXPECT_EQ(digits, 14);
+
+    auto* rings = As<TNumber>(c.SysParam(15));
+    ASSERT_NE(rings, nullptr);
+    EXPECT_EQ(rings->min, 1);
+    EXPECT_EQ(rings->max, 20);
+    EXPECT_EQ(As<TNumber>(c.SysParam(12))->max, 999);
+    EXPECT_EQ(As<TNumber>(c.SysParam(92))->max, 63);
+
+    using Items = std::vector<std::string>;
+    auto items = [&](int code) { return As<TChoice>(c.SysParam(code))->items; };
+    EXPECT_EQ(items(1), (Items{"Нет ограничения", "Запрет настройки с телефона", "Запрет тонального набора"}));
+    EXPECT_EQ(items(10), (Items{"Тональный", "Импульсный"}));
+    EXPECT_EQ(items(91), (Items{"Контроль \"Занято\" и \"Нет ответа\"", "Только контроль \"Занято\""}));
+    EXPECT_EQ(items(98), (Items{"АРУ включено", "АРУ отключено"}));
 }
 
 TEST(Catalogue, ScheduleAndHoliday)

@@ -273,35 +273,21 @@ TEST(CheckBox, ProgramChangesRaiseClickedAndUserClicksNeedTheBoxEnabled)
     EXPECT_EQ(clicks, 3);
 }
 
-TEST(Controls, FieldsPanelsLinesAndTimer)
+TEST(Controls, TimerRunsItsHandlerOnlyWhileEnabled)
 {
-    TTextField field("edtOpCode");
-    int fieldChanges = 0;
-    field.changed.Subscribe([&] { ++fieldChanges; });
-    field.SetText("не назначен");
-    EXPECT_EQ(field.Text(), "не назначен");
-    EXPECT_EQ(fieldChanges, 1);
-
-    TStatusPanel panel(3);
-    panel.SetText("Версия прошивки: 1.2.3");
-    EXPECT_EQ(panel.Index(), 3);
-    EXPECT_EQ(panel.Text(), "Версия прошивки: 1.2.3");
-
-    TLinesModel lines("memNumbers");
-    lines.SetLines({"100", "200-210"});
-    lines.Add("");
-    EXPECT_EQ(lines.Text(), "100\r\n200-210\r\n\r\n");
-
     TCoreTimer timer(500);
     int fired = 0;
+    std::vector<bool> states;
     timer.onTimer = [&] { ++fired; };
+    timer.enabledChanged.Subscribe([&](bool on) { states.push_back(on); });
     EXPECT_FALSE(timer.Fire());
+    timer.Start();
     timer.Start();
     EXPECT_TRUE(timer.Fire());
     timer.Stop();
     EXPECT_FALSE(timer.Fire());
     EXPECT_EQ(fired, 1);
-    EXPECT_EQ(timer.Interval(), 500);
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));  // told of real changes only
 }
 
 TEST(ClockText, ComposesTwelveDigitsDayFirst)

@@ -1,0 +1,153 @@
+// A session with the simulated unit for the collection tests: kvsim on a
+// pseudo-terminal, the real port, transport, worker and session, the test's
+// thread as the UI thread, and scripted message, value and collection
+// dialogs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "SimProcess.h"
+#include "collections/ScriptedDialogs.h"
+#include "serial/UiBridge.h"
+#include "session/Comm.h"
+#include "session/KvMenu.h"
+#include "session/ScriptedDialogs.h"
+#include "session/Server.h"
+#include "settings/ScriptedValueDialogs.h"
+
+namespace kvtest {
+
+inline const char* const kSystemPassword = "7777";
+inline const char* const kAdminPassword = "1234";
+
+// A private folder removed with everything in it.
+class TTempDir {
+public:
+    TTempDir()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "kvcoll-XXXXXX").string();
+        if (!mkdtemp(tmpl.data()))
+            throw std::runtime_error("mkdtemp failed");
+        path_ = tmpl;
+    }
+    ~TTempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A kvsim state file with the given item lines (code page 1251 texts).
+class TStateFile {
+public:
+    explicit TStateFile(const std::vector<std::string>& items)
+    {
+        std::ofstream f(dir_ / "state");
+        f << "kvsim-state 1\n";
+        for (const auto& i : items)
+            f << i << "\n";
+    }
+    std::string Path() const { return dir_ / "state"; }
+
+private:
+    TTempDir dir_;
+};
+
+class TUnitSession {
+public:
+    explicit TUnitSession(std::vector<std::string> simArgs = {}, const std::string& password = kSystemPassword)
+        : sim(std::move(simArgs))
+    {
+        comm.VaComm1.SetDeviceName(sim.Path());
+        dialogs.AnswerPassword(password);
+    }
+    ~TUnitSession()
+    {
+        if (session.mode != kv::kModeDisconnected) {
+            session.Disconnect();
+            session.WaitIdle();
+        }
+        server.Terminate();
+    }
+    TUnitSession(const TUnitSession&) = delete;
+    TUnitSession& operator=(const TUnitSession&) = delete;
+
+    // Starts the object's job with the action and waits until it has ended.
+    void Run(kv::TJoint1& object, int action)
+    {
+        object.action = action;
+        session.Run(&object);
+        session.WaitIdle();
+    }
+    void Read(kv::TJoint1& object) { Run(object, 3); }
+
+    // Bytes the tool sent since the last call.
+    std::string Sent()
+    {
+        std::string all = sim.BytesFromTool();
+        std::string fresh = all.substr(std::min(seen_, all.size()));
+        seen_ = all.size();
+        return fresh;
+    }
+    // The messages shown since the last call.
+    std::vector<std::string> Messages()
+    {
+        std::vector<std::string> all = dialogs.Messages();
+        std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(messagesSeen_, all.size())), all.end());
+        messagesSeen_ = all.size();
+        return fresh;
+    }
+    // The collection dialogs shown since the last call.
+    std::vector<kv::TScriptedCollectionDialogs::TShown> Shown()
+    {
+        auto all = forms.Shown();
+        forms.Clear();
+        return all;
+    }
+
+    struct TUiThread {
+        TUiThread() { kv::SetUiBridge(&bridge); }
+        ~TUiThread() { kv::SetUiBridge(nullptr); }
+        kv::TQueueUiBridge bridge;
+    };
+
+    // Destroyed in reverse order: the worker ends before the port owner, and
+    // the UI thread's bridge outlives both.
+    TUiThread ui;
+    kv::TScriptedDialogs dialogs;
+    kv::TScriptedValueDialogs values;
+    kv::TScriptedCollectionDialogs forms;
+    kv::SimProcess sim;
+    kv::TFormComm comm;
+    kv::TCOMServer server;
+    kv::TKvMenu session{comm, server};
+
+private:
+    size_t seen_ = 0;
+    size_t messagesSeen_ = 0;
+};
+
+using Strings = std::vector<std::string>;
+
+inline bool Has(const std::string& bytes, const std::string& text)
+{
+    return bytes.find(text) != std::string::npos;
+}
+
+}  // namespace kvtest

@@ -1,5 +1,6 @@
 #include "session/Server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <sys/resource.h>
@@ -13,13 +14,18 @@ namespace kv {
 namespace {
 
 // Two steps above normal, one below time-critical: on this system a nice
-// value of -10 (time-critical would be -20). Only a privileged process may
-// lower its nice value; otherwise the thread runs at normal priority.
+// value 10 below the process's (time-critical would be 20 below). Only a
+// privileged process may lower its nice value; otherwise the thread stays
+// at the process's priority.
 bool raisePriority()
 {
-    constexpr int kRaisedNice = -10;
+    constexpr int kSteps = 10;
     errno = 0;
-    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kRaisedNice) == 0;
+    int base = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+    if (errno != 0)
+        base = 0;
+    const int nice = std::clamp(base - kSteps, -20, 19);
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice) == 0;
 }
 
 }  // namespace

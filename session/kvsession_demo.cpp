@@ -173,6 +173,10 @@ int main(int argc, char** argv)
         std::printf("%s\n", ret == 0 ? "session done" : "session failed");
         server.Terminate();
     }
+    // The port's threads end on their own after the close; release any that
+    // still waits for this thread and let them finish before the bridge goes.
+    ui.Shutdown();
+    TVaCustomComm::WaitThreadsEnded(5000);
     SetDialogs(nullptr);
     SetUiBridge(nullptr);
     return ret;

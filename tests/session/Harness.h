@@ -8,17 +8,26 @@
 #include <vector>
 
 #include "serial/UiBridge.h"
+#include "serial/VaComm.h"
 #include "session/Joint.h"
 #include "session/ScriptedDialogs.h"
 #include "session/Server.h"
 
 namespace kvtest {
 
-// The test's thread is the UI thread for as long as this lives.
+// The test's thread is the UI thread for as long as this lives. Declared
+// first in a fixture, it goes last: by then every port is closed, and the
+// port threads still on their way out are released and waited for before
+// the bridge they wait in goes away.
 class TUiThread {
 public:
     TUiThread() { kv::SetUiBridge(&bridge); }
-    ~TUiThread() { kv::SetUiBridge(nullptr); }
+    ~TUiThread()
+    {
+        bridge.Shutdown();
+        kv::TVaCustomComm::WaitThreadsEnded(5000);
+        kv::SetUiBridge(nullptr);
+    }
     kv::TQueueUiBridge bridge;
 };
 

@@ -303,30 +303,35 @@ TEST_F(Session, StrayLineBeforeAPromptMeansSilentReloginWithTheKeptPassword)
 
 TEST_F(Session, ReloginWithoutEchoEndsInLogout)
 {
-    Sim({"--no-echo"});
-    comm.VaComm1.Open();
-    session.level = 2;  // port open, login to be repeated
-    session.password = "1234";
-    TReadNumber obj(100);
-    RunAndWait(obj);
-    EXPECT_EQ(dialogs.Shown(), Shown({{Kind::Error, "Device does not respond (no echo)"}}));
-    EXPECT_EQ(Sent(), kWake + "\r\r\r" + kLogout);
+    // The stray line makes the next navigation log in again; from that
+    // second login on the unit no longer echoes.
+    Sim({"--stray-line", "--no-echo=2"});
+    dialogs.AnswerPassword("1234");
+    Connect();
+    const size_t mark = Sent().size();
+    TReadClock clock;
+    RunAndWait(clock);
+    EXPECT_EQ(dialogs.Messages(), Strings({"Probably incorrect finishing the previous command",
+                                           "Device does not respond (no echo)"}));
+    EXPECT_EQ(SentSince(mark), kWake + "\r\r\r" + kLogout);
     EXPECT_FALSE(comm.VaComm1.IsOpen());
-    EXPECT_EQ(modes, std::vector<int>({0}));
-    EXPECT_EQ(obj.shown, 0);
+    EXPECT_EQ(modes, std::vector<int>({1, 1, 2, 0}));
+    EXPECT_TRUE(clock.clock.empty());
 }
 
 TEST_F(Session, ReloginWithoutPasswordPromptEndsInLogout)
 {
-    Sim({"--no-password-prompt"});
-    comm.VaComm1.Open();
-    session.level = 2;
-    session.password = "1234";
-    TReadNumber obj(100);
-    RunAndWait(obj);
-    EXPECT_EQ(dialogs.Shown(), Shown({{Kind::Error, "Device did not prompt: Password"}}));
-    EXPECT_EQ(Sent(), kWake + "\r\r\r" + kLogout);
+    Sim({"--stray-line", "--no-password-prompt=2"});
+    dialogs.AnswerPassword("1234");
+    Connect();
+    const size_t mark = Sent().size();
+    TReadClock clock;
+    RunAndWait(clock);
+    EXPECT_EQ(dialogs.Messages(), Strings({"Probably incorrect finishing the previous command",
+                                           "Device did not prompt: Password"}));
+    EXPECT_EQ(SentSince(mark), kWake + "\r\r\r" + kLogout);
     EXPECT_FALSE(comm.VaComm1.IsOpen());
+    EXPECT_EQ(session.level, 0);
 }
 
 TEST_F(Session, PasswordWithoutReplyEndsInLogout)

@@ -407,4 +407,12 @@ TEST_F(Session, UnreachableActionsReportThemselvesAndLogOut)
         EXPECT_EQ(modes, std::vector<int>({0}));
         EXPECT_EQ(session.action, 0);
     }
+    // A failed connection whose reason is none of the known ones.
+    dialogs.Clear();
+    modes.clear();
+    session.error = 99;
+    session.action = 122;
+    RunJob(server, &session);
+    EXPECT_EQ(dialogs.Messages(), Strings({"COM1: Ошибка подключения"}));
+    EXPECT_EQ(modes, std::vector<int>({0}));
 }

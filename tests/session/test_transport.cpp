@@ -2,9 +2,12 @@
 // receive handler's buffer rules, and the arming of the wait.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <future>
 
 #include "session/Comm.h"
+#include "session/Cp1251.h"
 #include "tests/session/Harness.h"
 #include "tests/session/PtyPeer.h"
 
@@ -168,4 +171,28 @@ TEST_F(OverPort, ManyQuickExchangesNeverLoseAWakeUp)
         return true;
     });
     EXPECT_EQ(ok, 500);
+}
+
+// The code page against the system's own converter.
+TEST(CodePage, EveryByteMatchesTheSystemConverterAndComesBack)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP1251");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    for (int b = 1; b < 256; ++b) {
+        if (b == 0x98)
+            continue;  // unassigned
+        char in[1] = {static_cast<char>(b)};
+        char out[8] = {};
+        char* pin = in;
+        char* pout = out;
+        size_t inLeft = 1, outLeft = sizeof out;
+        ASSERT_NE(iconv(cd, &pin, &inLeft, &pout, &outLeft), static_cast<size_t>(-1)) << b;
+        const std::string expected(out, sizeof out - outLeft);
+        const std::string byte(1, static_cast<char>(b));
+        EXPECT_EQ(Cp1251ToUtf8(byte), expected) << b;
+        EXPECT_EQ(Utf8ToCp1251(expected), byte) << b;
+    }
+    iconv_close(cd);
+    EXPECT_EQ(Utf8ToCp1251("лмж"), "\xEB\xEC\xE6");
+    EXPECT_EQ(Utf8ToCp1251("日本\xFF"), "???");  // no such characters, and a broken byte
 }

@@ -244,6 +244,8 @@ TRawPeer::~TRawPeer()
 {
     if (script_.joinable())
         script_.join();
+    stop_ = true;
+    running_.Signal();
     (void)!write(stopPipe_[1], "x", 1);
     reader_.join();
     close(stopPipe_[0]);
@@ -256,6 +258,9 @@ void TRawPeer::ReaderLoop()
 {
     char buf[4096];
     for (;;) {
+        running_.WaitMs(-1);
+        if (stop_)
+            return;
         pollfd fds[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
         if (poll(fds, 2, -1) < 0)
             continue;

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -122,6 +123,11 @@ public:
     // Bytes received beyond the cursor, after waiting ms for more.
     std::string Rest(int ms);
 
+    // Stops reading from the line (as a receiver that does not keep up)
+    // and starts again.
+    void Pause() { running_.Unsignal(); }
+    void Resume() { running_.Signal(); }
+
     // Runs script on a thread of its own; Join waits for it and returns
     // the failure it threw, empty when none.
     void Run(std::function<void(TRawPeer&)> script);
@@ -138,6 +144,8 @@ private:
     std::string received_;
     size_t cursor_ = 0;
     kv::TVaWaitEvent arrived_{false, true};
+    kv::TVaWaitEvent running_{true};
+    std::atomic<bool> stop_{false};
     std::thread reader_;
     std::thread script_;
     std::string scriptError_;

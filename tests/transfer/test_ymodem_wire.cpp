@@ -267,6 +267,49 @@ TEST_F(Wire, FileOfExactlyOneBlockGetsNoExtraBlock)
     EXPECT_EQ(e.exitCode, 0);
 }
 
+TEST_F(Wire, StreamingSenderWaitsForAReceiverThatStopsReading)
+{
+    // The receiver asks with 'G' and then stops reading for a while: the
+    // terminal fills, the port's write queue fills, and the sender waits
+    // for it to drain instead of failing or waiting for answers.
+    const std::string content = RandomBytes(60000, 12);
+    WriteFile(dir / "g.bin", content);
+    TEngine e(peer.Path());
+    e.Upload({dir / "g.bin"});
+    std::string data;
+    int badFrames = 0;
+    size_t packetsDuringPause = 0;
+    peer.Run([&](TRawPeer& p) {
+        p.Send('G');
+        p.Take(133);
+        p.Pause();
+        p.Send('G');
+        kv::TVaWaitEvent().WaitMs(1500);
+        p.Resume();
+        for (;;) {
+            const std::string head = p.Take(1, 10000);
+            if (head == S(EOT))
+                break;
+            Parsed f = Parse(head + p.Take(1028, 10000), true);
+            badFrames += !f.checkOk;
+            data += f.data;
+        }
+        p.Send(ACK);
+        p.Send('G');
+        p.Take(133);
+    });
+    // While the receiver does not read, the sender cannot get far.
+    PumpUntil([] { return false; }, 1000);
+    packetsDuringPause = e.packets.size();
+    ASSERT_TRUE(e.RunUntilEnd(60000));
+    ASSERT_EQ(peer.Join(), "");
+    EXPECT_EQ(e.exitCode, 0);
+    EXPECT_LT(packetsDuringPause, 40u);
+    EXPECT_EQ(badFrames, 0);
+    EXPECT_EQ(data.substr(0, content.size()), content);
+    EXPECT_EQ(e.packets.size(), 59u);
+}
+
 TEST_F(Wire, NakAnswersAreRetriedAndCountedUntilMaxErrorsEndsWithCanCan)
 {
     WriteFile(dir / "f", RandomBytes(300, 4));

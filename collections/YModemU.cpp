@@ -1,0 +1,278 @@
+#include "collections/YModemU.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "collections/Dialogs.h"
+#include "collections/File.h"
+#include "session/Comm.h"
+#include "session/Dialogs.h"
+#include "session/KvMenu.h"
+
+namespace kv {
+
+namespace {
+
+std::string baseName(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string defaultTempParent()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+std::string errnoText(int e)
+{
+    return std::strerror(e);
+}
+
+// Copies the bytes of `from` into the open descriptor `fd`.
+bool copyInto(const std::string& from, int fd, std::string& error)
+{
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        error = errnoText(errno);
+        return false;
+    }
+    char buf[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buf, sizeof buf);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errnoText(errno);
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(fd, buf + done, static_cast<size_t>(n - done));
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                error = errnoText(errno);
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok)
+            break;
+    }
+    ::close(in);
+    return ok;
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error)
+{
+    struct stat src {};
+    if (::stat(from.c_str(), &src) != 0) {
+        error = errnoText(errno);
+        return false;
+    }
+    struct stat old {};
+    const bool hadOld = ::stat(to.c_str(), &old) == 0;
+    const mode_t mode = (hadOld ? old.st_mode : src.st_mode) & 07777;
+    if (hadOld)
+        ::chmod(from.c_str(), mode);
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    if (errno != EXDEV) {
+        error = errnoText(errno);
+        return false;
+    }
+    // Another file system: a whole copy next to the target, then one rename.
+    std::string temp = folderOf(to) + "/." + baseName(to) + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = errnoText(errno);
+        return false;
+    }
+    bool ok = copyInto(from, fd, error);
+    if (ok && ::fchmod(fd, mode) != 0) {
+        error = errnoText(errno);
+        ok = false;
+    }
+    if (ok && ::fsync(fd) != 0) {
+        error = errnoText(errno);
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        error = errnoText(errno);
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
+        error = errnoText(errno);
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+TFormYMU::TFormYMU(TKvMenu& session, TFormComm& comm, TFile& object, std::string chosenPath, std::string tempParent)
+    : session_(session),
+      comm_(comm),
+      object_(object),
+      chosenPath_(std::move(chosenPath)),
+      tempParent_(tempParent.empty() ? defaultTempParent() : std::move(tempParent))
+{
+    engine_.SetComm(&comm_.VaComm1);
+    engine_.SetProtocol(YModem);
+    engine_.OnFileInfo = [this](TVaComponent*, const std::string& name, int size) { fileInfo(name, size); };
+    engine_.OnPacketEvent = [this](TVaComponent*, int number, int byteCount) { packet(number, byteCount); };
+    engine_.OnTransferEnd = [this](TVaComponent*, int code) { transferEnd(code); };
+}
+
+TFormYMU::~TFormYMU()
+{
+    if (!closed_)
+        object_.startTransfer = nullptr;
+    engine_.OnTransferEnd = nullptr;
+    removeFolder();
+}
+
+bool TFormYMU::Show()
+{
+    switch (object_.action) {
+    case 30:
+        engine_.SetMode(tmUpload);
+        engine_.Files() = {object_.localPath};
+        break;
+    case 40: {
+        std::string tmpl = tempParent_ + "/kvmanage-XXXXXX";
+        if (!::mkdtemp(tmpl.data())) {
+            ShowError("Не удалось создать временную папку в " + tempParent_);
+            return false;
+        }
+        folder_ = tmpl;
+        engine_.SetMode(tmDownload);
+        engine_.Files().clear();
+        engine_.SetTargetFolder(folder_);
+        break;
+    }
+    default:
+        // Nothing is started: the dialog stays open until "Отменить".
+        ShowError("Mode error");
+        return false;
+    }
+    object_.startTransfer = [this] { engine_.Start(); };
+    session_.Run(&object_);
+    return true;
+}
+
+bool TFormYMU::CloseQuery()
+{
+    if (closed_)
+        return true;
+    if (engine_.Busy()) {
+        if (CollectionDialogs().AskYesNo("Хотите прервать передачу ?"))
+            engine_.Cancel();
+        return false;
+    }
+    close();
+    return true;
+}
+
+void TFormYMU::fileInfo(const std::string& name, int size)
+{
+    title_ = (engine_.Mode() == tmUpload ? "Отправка файла " : "Прием файла ") + baseName(name);
+    progressMax_ = size;
+    total_ = std::to_string(size);
+    changed();
+}
+
+void TFormYMU::packet(int number, int byteCount)
+{
+    progressPos_ = byteCount;
+    bytes_ = std::to_string(byteCount);
+    packet_ = std::to_string(number);
+    changed();
+}
+
+void TFormYMU::transferEnd(int exitCode)
+{
+    exitCode_ = exitCode;
+    if (engine_.Mode() == tmDownload) {
+        // The unit's result line comes after a pause; what is pending now is
+        // the tail of the transfer.
+        try {
+            comm_.VaComm1.FlushInput();
+        } catch (const std::exception&) {
+            // A port that cannot purge still delivers the result line.
+        }
+        keepReceivedFile();
+        removeFolder();
+    }
+    object_.startTransfer = nullptr;
+    object_.action = 70;
+    session_.Run(&object_);
+    close();
+}
+
+void TFormYMU::keepReceivedFile()
+{
+    if (exitCode_ != 0 || engine_.Files().empty() || chosenPath_.empty())
+        return;
+    const std::string& received = engine_.Files().front();
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(received, ec))
+        return;
+    std::string error;
+    if (!ReplaceFile(received, chosenPath_, error))
+        ShowError("Не удалось сохранить файл " + chosenPath_ + ": " + error);
+}
+
+void TFormYMU::removeFolder()
+{
+    if (folder_.empty())
+        return;
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+    folder_.clear();
+}
+
+void TFormYMU::close()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    object_.startTransfer = nullptr;
+    removeFolder();
+    changed();
+    if (onClose)
+        onClose();
+}
+
+void TFormYMU::changed()
+{
+    if (onChange)
+        onChange();
+}
+
+}  // namespace kv

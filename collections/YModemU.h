@@ -1,0 +1,105 @@
+// The transfer dialog "Передача/прием файла" as the core sees it: it owns a
+// YModem engine on the line transport's port, prepares it by the voice-file
+// object's action (30 upload, 40 download), hands the object its Start and
+// runs the object's job, shows progress from the engine's events, and when
+// the engine ends, puts a received file in place and has the object read the
+// unit's transfer result.
+//
+// A download is received into a private temporary folder. The file the user
+// chose is replaced only when a whole file arrived, by one rename over it
+// (or a copy into its folder and a rename, when the folders lie on
+// different file systems); a failed or cancelled download leaves the chosen
+// file as it was and nothing of the partial file behind.
+//
+// Everything here runs on the UI thread.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "transfer/VaYModem.h"
+
+namespace kv {
+
+class TFile;
+class TKvMenu;
+class TFormComm;
+
+class TFormYMU {
+public:
+    static constexpr const char* kCaption = "Передача/прием файла";
+
+    // The dialog for one transfer of `object`; for a download `chosenPath`
+    // is where the file goes. Received files are first written into a fresh
+    // folder made under `tempParent` (empty: $TMPDIR, else /tmp).
+    TFormYMU(TKvMenu& session, TFormComm& comm, TFile& object, std::string chosenPath = "",
+             std::string tempParent = "");
+    ~TFormYMU();
+    TFormYMU(const TFormYMU&) = delete;
+    TFormYMU& operator=(const TFormYMU&) = delete;
+
+    // On showing: prepares the engine by the object's action and starts the
+    // object's job, which starts the engine once the unit is ready. Another
+    // action shows "Mode error" and starts nothing. False when nothing was
+    // started.
+    bool Show();
+
+    // Closing by "Отменить" or the close box. While the engine runs it asks
+    // "Хотите прервать передачу ?" and on Yes cancels the transfer; the
+    // dialog stays open until the engine's end closes it. Without a transfer
+    // it closes at once. True when the dialog is closed now.
+    bool CloseQuery();
+    bool Closed() const { return closed_; }
+
+    // The controls.
+    const std::string& Title() const { return title_; }  // Label1
+    int ProgressMax() const { return progressMax_; }     // ProgressBar1
+    int ProgressPos() const { return progressPos_; }
+    const std::string& Packet() const { return packet_; }  // Edit1
+    const std::string& Bytes() const { return bytes_; }    // Edit2
+    const std::string& Total() const { return total_; }    // Edit3
+
+    // Called after any control changed, and when the dialog closes.
+    std::function<void()> onChange;
+    std::function<void()> onClose;
+
+    TVaYModem& Engine() { return engine_; }
+    // The engine's exit code of the transfer, once it has ended.
+    int ExitCode() const { return exitCode_; }
+    // The private folder of a download while it exists, else "".
+    const std::string& DownloadFolder() const { return folder_; }
+
+private:
+    void fileInfo(const std::string& name, int size);
+    void packet(int number, int byteCount);
+    void transferEnd(int exitCode);
+    void keepReceivedFile();
+    void removeFolder();
+    void close();
+    void changed();
+
+    TKvMenu& session_;
+    TFormComm& comm_;
+    TFile& object_;
+    const std::string chosenPath_;
+    const std::string tempParent_;
+    TVaYModem engine_;
+    std::string folder_;
+    bool closed_ = false;
+    int exitCode_ = 0;
+
+    std::string title_;
+    int progressMax_ = 0;
+    int progressPos_ = 0;
+    std::string packet_;
+    std::string bytes_;
+    std::string total_;
+};
+
+// Puts `from` in the place of `to` by one rename, or, across file systems,
+// by a copy into `to`'s folder and a rename; an existing `to` keeps its
+// permission bits. False, with `to` untouched and no copy left behind, when
+// that fails; `error` then says why.
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
+
+}  // namespace kv

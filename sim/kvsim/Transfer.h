@@ -35,6 +35,9 @@ class Transfer {
   virtual std::optional<TimePoint> Deadline() const = 0;
   // Set once the transfer has ended.
   virtual std::optional<TransferResult> Result() const = 0;
+  // A descriptor the main loop also waits on; when it is readable the loop
+  // calls Tick. -1: none.
+  virtual int PollFd() const { return -1; }
 };
 
 // The unit's error numbers in "YMODEM_ERR(n)".

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "Console.h"
+#include "EngineTransfer.h"
 #include "Options.h"
 #include "Pty.h"
 #include "StateFile.h"
@@ -93,7 +94,9 @@ int main(int argc, char** argv) {
 
   Wire wire(pty->Master(), opt.baud, log);
   Console console(unit, opt, wire, log);
-  TransferFactory makeTransfer = MakeUnavailableTransfer;
+  TransferFactory makeTransfer = [&opt](const TransferRequest& request, Wire& line, TimePoint now) {
+    return MakeEngineTransfer(request, line, now, opt.baud);
+  };
   std::unique_ptr<Transfer> transfer;
 
   auto startTransfer = [&](TimePoint now) {
@@ -117,11 +120,12 @@ int main(int argc, char** argv) {
     if (transfer) {
       if (auto d = transfer->Deadline(); d && (!deadline || *d < *deadline)) deadline = d;
     }
-    pollfd fds[2] = {{pty->Master(), static_cast<short>(POLLIN | (wire.WantWritable() ? POLLOUT : 0)), 0},
-                     {opt.stdinExit ? STDIN_FILENO : -1, POLLIN, 0}};
+    pollfd fds[3] = {{pty->Master(), static_cast<short>(POLLIN | (wire.WantWritable() ? POLLOUT : 0)), 0},
+                     {opt.stdinExit ? STDIN_FILENO : -1, POLLIN, 0},
+                     {transfer ? transfer->PollFd() : -1, POLLIN, 0}};
     timespec ts{};
     if (deadline) ts = Until(*deadline, now);
-    int n = ppoll(fds, 2, deadline ? &ts : nullptr, &waitMask);
+    int n = ppoll(fds, 3, deadline ? &ts : nullptr, &waitMask);
     if (n < 0) {
       if (errno == EINTR) continue;
       std::perror("kvsim: ppoll");
@@ -153,7 +157,8 @@ int main(int argc, char** argv) {
       }
     }
     if (transfer) {
-      if (auto d = transfer->Deadline(); d && *d <= now) transfer->Tick(now);
+      const bool woken = fds[2].fd >= 0 && fds[2].fd == transfer->PollFd() && fds[2].revents != 0;
+      if (auto d = transfer->Deadline(); woken || (d && *d <= now)) transfer->Tick(now);
       finishTransfer(now);
     }
   }

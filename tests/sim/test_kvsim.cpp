@@ -311,10 +311,13 @@ TEST(KvsimMenu, GetSetDeleteAndTransferHandOver) {
   EXPECT_EQ(u.Say("0", "PC MENU>").substr(0, 14), "0\rTC=0\rMSG=\r0N");
   u.Say("DLMSG", "N:");
   EXPECT_EQ(u.Say("0", "PC MENU>"), "0\rERROR\rPC MENU>");
-  // ULMSG hands the line to a transfer; this unit cannot transfer files: it
-  // cancels and reports the error, then shows its prompt.
+  // ULMSG hands the line to a transfer in which the unit receives: it asks
+  // for the file with "C"; two CAN bytes cancel it, and it reports that
+  // (error 1), then shows its prompt.
   u.Say("ULMSG", "N:");
-  EXPECT_EQ(u.Say("3", "PC MENU>", 3000), "3\r" + std::string(10, '\x18') + "TRANSFER_RESULT:YMODEM_ERR(5)\rPC MENU>");
+  EXPECT_EQ(u.Say("3", "C", 3000), "3\rC");
+  auto r = u.line.Exchange("\x18\x18", "PC MENU>", 3000);
+  EXPECT_EQ(r.text, "TRANSFER_RESULT:YMODEM_ERR(1)\rPC MENU>");
   EXPECT_EQ(u.Say("", "PC>"), "\rPC>");
 }
 

@@ -50,8 +50,13 @@ void TVaProtocolThread::Cancel()
 
 void TVaProtocolThread::Execute()
 {
+    // The first round was reset by Start, before the thread ran: bytes that
+    // arrive while the thread starts up are kept.
+    bool first = true;
     while (!Terminated()) {
-        Reset();
+        if (!first)
+            Reset();
+        first = false;
         try {
             if (mode_ == tmUpload)
                 Upload();
@@ -251,6 +256,7 @@ void TVaProtocol::Start()
     ReapRetired();
     PrepareTransfer();
     worker_ = CreateWorker();
+    worker_->Reset();
     worker_->OnTerminate = [this] { TransferDone(); };
     busy_ = true;
     RaiseTransferStart();

@@ -69,6 +69,8 @@ class TVaProtocol;
 struct TVaSilentAbort {};
 
 class TVaProtocolThread : public TVaThread {
+    friend class TVaProtocol;  // resets the worker before starting it
+
 public:
     TVaProtocolThread(TVaProtocol* owner, int bufferSize);
     ~TVaProtocolThread() override;

@@ -508,6 +508,34 @@ TEST_F(Wire, EmptyFileListEndsAtOnceWithoutTouchingTheLine)
     EXPECT_EQ(peer.Rest(200), "");
 }
 
+TEST_F(Wire, BytesAndCancelArrivingBeforeTheWorkerRunsAreKept)
+{
+    // OnTransferStart runs before the worker thread starts: what arrives
+    // then must not be lost when the worker begins.
+    WriteFile(dir / "f", "abc");
+    TEngine e(peer.Path());
+    e.ym.OnTransferStart = [&](kv::TVaComponent*) {
+        const uint8_t c = CRC;
+        e.ym.AcceptData(&c, 1);
+    };
+    e.Upload({dir / "f"});
+    std::string header;
+    peer.Run([&](TRawPeer& p) { header = p.Take(133); });
+    ASSERT_EQ(peer.Join(), "");
+    EXPECT_EQ(Parse(header, true).data.substr(0, 4), Header("f", "3") + std::string(1, '\0'));
+    e.ym.Cancel();
+    ASSERT_TRUE(e.RunUntilEnd(10000));
+    EXPECT_EQ(e.exitCode, -3);
+
+    TRawPeer other;
+    TEngine e2(other.Path());
+    e2.ym.OnTransferStart = [&](kv::TVaComponent*) { e2.ym.Cancel(); };
+    e2.Download(dir.Path());
+    ASSERT_TRUE(e2.RunUntilEnd(5000));
+    EXPECT_EQ(e2.exitCode, -10);
+    EXPECT_EQ(other.Rest(200), "");
+}
+
 TEST_F(Wire, StartWhileBusyIsRefusedAndChangesNothing)
 {
     WriteFile(dir / "f", RandomBytes(10, 7));

@@ -116,6 +116,11 @@ class EngineTransfer : public Transfer {
 
   void Received(std::string_view bytes, TimePoint now) override {
     if (result_) return;
+    if (quietUntil_) {
+      // The engine has ended: what still comes is swallowed.
+      quietUntil_ = std::max(*quietUntil_, now + kEndQuiet);
+      return;
+    }
     in_.push_back({std::string(bytes), 0, now});
     FeedEngine(now);
   }
@@ -128,7 +133,7 @@ class EngineTransfer : public Transfer {
     uint64_t n;
     while (::read(doneFd_, &n, sizeof n) > 0) {
     }
-    if (ended_.load() && !quietUntil_) quietUntil_ = now + kEndQuiet;
+    if (ended_.load() && !quietUntil_) quietUntil_ = std::max(now, outFree_) + kEndQuiet;
     if (quietUntil_ && now >= *quietUntil_) Finish();
   }
 
@@ -283,7 +288,9 @@ class EngineTransfer : public Transfer {
       ssize_t r = ::read(master_, buf, sizeof buf);
       if (r > 0) {
         wire_.Send(std::string_view(buf, static_cast<std::size_t>(r)), now);
-        if (quietUntil_) quietUntil_ = now + kEndQuiet;
+        // When these bytes will have left the line.
+        outFree_ = std::max(outFree_, now) + static_cast<long>(r) * byteTime_;
+        if (quietUntil_) quietUntil_ = std::max(*quietUntil_, outFree_ + kEndQuiet);
         continue;
       }
       if (r < 0 && errno == EINTR) continue;
@@ -337,7 +344,8 @@ class EngineTransfer : public Transfer {
   std::optional<TimePoint> startAt_;
   std::deque<Chunk> in_;
   std::string unwritten_;
-  TimePoint lineFree_{};
+  TimePoint lineFree_{};  // when the last byte fed to the engine arrived
+  TimePoint outFree_{};   // when the last byte forwarded to the line leaves it
   std::optional<TimePoint> quietUntil_;
   std::optional<TransferResult> result_;
 };

@@ -24,9 +24,12 @@ namespace kvsim {
 // How long a receiving unit waits after the command before its engine
 // starts.
 inline constexpr std::chrono::milliseconds kReceiveStartDelay{250};
-// How long the relay keeps forwarding after the engine has ended, until the
-// inner terminal has been quiet this long.
-inline constexpr std::chrono::milliseconds kEndQuiet{50};
+// After the engine has ended, the line stays with the transfer until it has
+// been quiet this long in both directions, counted from the moment the
+// engine's last byte has left the line: a sending engine does not wait for
+// the answer to the end of the batch, and that answer must not reach the
+// command line.
+inline constexpr std::chrono::milliseconds kEndQuiet{100};
 
 // The unit's error number in "YMODEM_ERR(n)" for an engine exit code.
 int UnitTransferError(int exitCode);

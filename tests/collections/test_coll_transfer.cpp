@@ -179,6 +179,30 @@ TEST(Transfer, VoiceMenuRoundTripOfOddSizes)
     EXPECT_EQ(Names(t.temp.Path()), Strings{}) << "nothing left of the downloads";
 }
 
+TEST(Transfer, RoundTripOnALineAtItsRealRate)
+{
+    // At 19200 baud both directions take their line time; the answer to the
+    // end of a download's batch must not reach the unit's command line.
+    TTransferFixture t({"--baud", "19200"});
+    const std::string data = Pattern(6000, 9);
+    WriteFile(t.files / "paced.pcm", data);
+    t.unit.Read(t.slot);
+    const uint64_t start = kv::TickMs();
+    ASSERT_TRUE(t.Upload(t.slot, t.files / "paced.pcm"));
+    const uint64_t uploadMs = kv::TickMs() - start;
+    EXPECT_GE(uploadMs, 6000u * 10 * 1000 / 19200) << "the unit takes the file at the line's rate";
+    ASSERT_TRUE(t.Download(t.slot, t.files / "back.pcm"));
+    EXPECT_TRUE(ReadFile(t.files / "back.pcm") == data);
+    EXPECT_TRUE(t.unit.Messages().empty());
+    EXPECT_EQ(t.messages.Cell(1, 1), "paced.pcm");
+    // The unit still answers commands.
+    t.unit.Sent();
+    t.unit.Read(t.slot);
+    EXPECT_EQ(t.unit.Sent(), "GET\r60\r");
+    EXPECT_TRUE(t.unit.Messages().empty());
+    EXPECT_EQ(t.messages.Cell(3, 1), "6000");
+}
+
 TEST(Transfer, CancelledDownloadLeavesTheOldFileAsItWas)
 {
     TStateFile state({"file slot 61 long.pcm 60000 tone"});

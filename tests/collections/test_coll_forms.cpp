@@ -1,8 +1,13 @@
-// The dialog rules and the reply parsing of the collections, without a unit.
+// The dialog rules and the reply parsing of the collections, and their place
+// in the catalogue, without a unit.
 #include <gtest/gtest.h>
 
+#include "collections/Factory.h"
 #include "collections/File.h"
 #include "collections/Forms.h"
+#include "collections/ListDlg.h"
+#include "collections/MailDlg.h"
+#include "collections/MenuDlg.h"
 #include "collections/Wire.h"
 #include "session/Cp1251.h"
 
@@ -339,4 +344,45 @@ TEST(Wire, TransferResultLine)
     EXPECT_EQ(TransferErrorText(-3), "YMODEM: Unknown error");
     EXPECT_EQ(TransferErrorText(100), "YMODEM: Time-out on status reply");
     EXPECT_EQ(TransferErrorText(101), "YMODEM: Incorrect error number format");
+}
+
+// ---- the catalogue's collection objects ------------------------------------
+
+TEST(Factory, TheCatalogueHoldsTheCollectionObjects)
+{
+    TCatalogue cat(CollectionFactory());
+    auto* list = dynamic_cast<TListDlg*>(cat.extensionList.get());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->target, &cat.memNumbers);
+    EXPECT_EQ(list->menu, 7);
+
+    auto* mail = dynamic_cast<TMailDlg*>(cat.mailboxes.get());
+    ASSERT_NE(mail, nullptr);
+    EXPECT_EQ(mail->grid, &cat.sgMail);
+    EXPECT_EQ(mail->freeField, &cat.edtFreeSpace);
+    EXPECT_EQ(mail->menu, 8);
+
+    auto* day = dynamic_cast<TMenuDlg*>(cat.greetings[0].get());
+    auto* menu5 = dynamic_cast<TMenuDlg*>(cat.voiceMenus[5].get());
+    ASSERT_NE(day, nullptr);
+    ASSERT_NE(menu5, nullptr);
+    EXPECT_EQ(day->code, 20);
+    EXPECT_EQ(day->grid, &cat.sgGreetings);
+    EXPECT_EQ(menu5->code, 5);
+    EXPECT_EQ(menu5->row, 6);
+    EXPECT_EQ(menu5->menu, 9);
+    EXPECT_EQ(cat.sgMenu.Object(0, 6), menu5);
+
+    // Row 7 of the message grid: code 66, its cells from column 1 on.
+    auto* msg66 = dynamic_cast<TFile*>(cat.sgMessages.Object(1, 7));
+    ASSERT_NE(msg66, nullptr);
+    EXPECT_EQ(msg66->code, 66);
+    EXPECT_EQ(msg66->menu, 6);
+    EXPECT_EQ(msg66->grid, &cat.sgMessages);
+    EXPECT_EQ(msg66->col, 1);
+    EXPECT_EQ(msg66->row, 7);
+    msg66->fileName = "a.pcm";
+    msg66->fileSize = 16000;
+    msg66->output();
+    EXPECT_EQ(cat.sgMessages.RowTexts(7)[2], "00:02");
 }

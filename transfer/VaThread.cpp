@@ -1,5 +1,6 @@
 #include "transfer/VaThread.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -54,6 +55,7 @@ void TVaThread::SetPriority(TThreadPriority p)
 void TVaThread::Run()
 {
     tid_ = static_cast<int>(gettid());
+    pthread_setname_np(pthread_self(), "kv-transfer");
     ApplyNice(tid_, priority_);
     try {
         Execute();

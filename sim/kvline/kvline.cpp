@@ -40,6 +40,9 @@ const char* const kUsage =
     "  --fault-dir D     where faults are injected: both (default), ab (first to second)\n"
     "                    or ba (second to first)\n"
     "  --skip N          leave the first N bytes of each direction free of faults\n"
+    "  --fifo N          hand bytes over in groups of up to N, as a UART's receive FIFO:\n"
+    "                    when N have arrived or after 4 character times without one\n"
+    "                    (paced lines only; default 1, every byte as it arrives)\n"
     "  --stdin-exit      end when standard input reaches end of file\n"
     "  --stats           print byte and fault counts on standard error at the end\n"
     "  --trace           print every byte read, in hexadecimal, on standard error\n"
@@ -72,6 +75,7 @@ struct Options {
     bool faultAb = true;
     bool faultBa = true;
     long skip = 0;
+    long fifo = 1;
     bool stdinExit = false;
     bool stats = false;
     bool trace = false;
@@ -227,6 +231,10 @@ public:
         size_t ready = 0;
         while (ready < d.due.size() && d.due[ready] <= now)
             ++ready;
+        // A receive FIFO raises its interrupt at its trigger level, or when
+        // the line has been quiet for four character times.
+        if (byteNs_ > 0 && ready > 0 && ready < size_t(opt_.fifo) && now < d.due[ready - 1] + 4 * byteNs_)
+            ready = 0;
         while (ready > 0) {
             uint8_t buf[4096];
             size_t n = ready < sizeof buf ? ready : sizeof buf;
@@ -249,6 +257,26 @@ public:
     }
 
     int64_t byteNs() const { return byteNs_; }
+
+    // When Deliver has something to do next for this direction; -1: never
+    // until more bytes are read.
+    int64_t NextWake(const Direction& d) const
+    {
+        if (d.due.empty())
+            return -1;
+        if (byteNs_ == 0 || opt_.fifo <= 1)
+            return d.due.front();
+        int64_t now = NowNs();
+        size_t ready = 0;
+        while (ready < d.due.size() && d.due[ready] <= now)
+            ++ready;
+        if (ready == 0)
+            return d.due.front();
+        int64_t quiet = d.due[ready - 1] + 4 * byteNs_;
+        if (ready < d.due.size() && d.due[ready] < quiet)
+            return d.due[ready];
+        return quiet;
+    }
 
 private:
     const Options& opt_;
@@ -296,6 +324,10 @@ int main(int argc, char** argv)
             num(o.stallMs);
         } else if (a == "--stall-every") {
             num(o.stallEvery);
+        } else if (a == "--fifo") {
+            num(o.fifo);
+            if (o.fifo < 1)
+                o.fifo = 1;
         } else if (a == "--skip") {
             num(o.skip);
         } else if (a == "--fault-dir") {
@@ -365,8 +397,9 @@ int main(int argc, char** argv)
         int64_t wake = -1;
         for (Direction* d : {&ab, &ba}) {
             bool blocked = d == &ab ? blockedAb : blockedBa;
-            if (!d->due.empty() && !blocked && (wake < 0 || d->due.front() < wake))
-                wake = d->due.front();
+            int64_t w = line.NextWake(*d);
+            if (w >= 0 && !blocked && (wake < 0 || w < wake))
+                wake = w;
         }
         timespec ts{}, *tsp = nullptr;
         if (wake >= 0) {

@@ -240,6 +240,20 @@ TRawPeer::TRawPeer()
     reader_ = std::thread([this] { ReaderLoop(); });
 }
 
+TRawPeer::TRawPeer(const std::string& tty) : path_(tty)
+{
+    master_ = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0)
+        throw std::runtime_error("cannot open " + tty);
+    termios t{};
+    tcgetattr(master_, &t);
+    cfmakeraw(&t);
+    tcsetattr(master_, TCSANOW, &t);
+    if (pipe2(stopPipe_, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    reader_ = std::thread([this] { ReaderLoop(); });
+}
+
 TRawPeer::~TRawPeer()
 {
     if (script_.joinable())
@@ -250,7 +264,8 @@ TRawPeer::~TRawPeer()
     reader_.join();
     close(stopPipe_[0]);
     close(stopPipe_[1]);
-    close(slave_);
+    if (slave_ >= 0)
+        close(slave_);
     close(master_);
 }
 
@@ -314,6 +329,22 @@ std::string TRawPeer::Take(size_t n, int ms)
     }
 }
 
+bool TRawPeer::WaitAny(int ms)
+{
+    const uint64_t deadline = kv::TickMs() + static_cast<uint64_t>(ms);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            if (received_.size() > cursor_)
+                return true;
+        }
+        const uint64_t now = kv::TickMs();
+        if (now >= deadline)
+            return false;
+        arrived_.WaitMs(static_cast<int>(deadline - now));
+    }
+}
+
 std::string TRawPeer::All() const
 {
     std::lock_guard<std::mutex> g(m_);
@@ -366,18 +397,23 @@ TEngine::TEngine(const std::string& path)
     ym.OnTransferEnd = [this](kv::TVaComponent*, int code) {
         ++ends;
         exitCode = code;
+        endQuietMs = kv::TickMs() - lastEventMs;
         eventsOnUiThread &= kv::UiBridge().IsUiThread();
     };
     ym.OnFileInfo = [this](kv::TVaComponent*, const std::string& name, int size) {
         infos.push_back({name, size});
+        lastEventMs = kv::TickMs();
         eventsOnUiThread &= kv::UiBridge().IsUiThread();
     };
     ym.OnPacketEvent = [this](kv::TVaComponent*, int packet, int bytes) {
         packets.push_back({packet, bytes});
+        lastEventMs = kv::TickMs();
         eventsOnUiThread &= kv::UiBridge().IsUiThread();
     };
     ym.OnError = [this](kv::TVaComponent*, int code, int count) {
-        errors.push_back({code, count});
+        const uint64_t now = kv::TickMs();
+        errors.push_back({code, count, now - lastEventMs});
+        lastEventMs = now;
         eventsOnUiThread &= kv::UiBridge().IsUiThread();
     };
 }
@@ -393,6 +429,7 @@ TEngine::~TEngine()
 
 void TEngine::Upload(const std::vector<std::string>& files)
 {
+    lastEventMs = kv::TickMs();
     ym.SetMode(kv::tmUpload);
     ym.Files() = files;
     ym.Start();
@@ -400,6 +437,7 @@ void TEngine::Upload(const std::vector<std::string>& files)
 
 void TEngine::Download(const std::string& folder)
 {
+    lastEventMs = kv::TickMs();
     ym.SetMode(kv::tmDownload);
     ym.SetTargetFolder(folder);
     ym.Start();

@@ -107,7 +107,10 @@ private:
 // thread; Take waits for them with a time-out.
 class TRawPeer {
 public:
+    // A pseudo-terminal of its own.
     TRawPeer();
+    // The end of a line that exists (a kvline terminal), in raw mode.
+    explicit TRawPeer(const std::string& tty);
     ~TRawPeer();
     TRawPeer(const TRawPeer&) = delete;
     TRawPeer& operator=(const TRawPeer&) = delete;
@@ -122,6 +125,8 @@ public:
     std::string All() const;
     // Bytes received beyond the cursor, after waiting ms for more.
     std::string Rest(int ms);
+    // Waits up to ms until a byte beyond the cursor has arrived.
+    bool WaitAny(int ms);
 
     // Stops reading from the line (as a receiver that does not keep up)
     // and starts again.
@@ -170,6 +175,7 @@ public:
     };
     struct Error {
         int code, count;
+        uint64_t quietMs;  // since the event before it
     };
     int starts = 0;
     int ends = 0;
@@ -178,12 +184,15 @@ public:
     std::vector<Packet> packets;
     std::vector<Error> errors;
     bool eventsOnUiThread = true;
+    uint64_t endQuietMs = 0;  // from the last event before OnTransferEnd
 
     // Starts an upload of files / a download into folder.
     void Upload(const std::vector<std::string>& files);
     void Download(const std::string& folder);
     // Processes UI work until OnTransferEnd has been raised or ms passed.
     bool RunUntilEnd(int ms);
+    // When the last event was raised (TickMs).
+    uint64_t lastEventMs = kv::TickMs();
     // Number of errors raised with this code.
     int ErrorsWith(int code) const;
 };

@@ -192,7 +192,7 @@ TEST_F(Self, StallsLongerThanTheTimeoutAreCountedAndSurvived)
 {
     const auto files = MakeFiles(src, {20000, 5000}, 1000);
     FaultOutcome o =
-        RunFaulty(files, {"--baud", "115200", "--seed", "3", "--stall-ms", "1300", "--stall-every", "9000"}, 1000);
+        RunFaulty(files, {"--baud", "115200", "--seed", "3", "--stall-ms", "1300", "--stall-every", "9000"}, 1000, 20);
     EXPECT_GT(TKvLine::Count(o.stats, "stalls"), 0u);
     EXPECT_EQ(o.tx, 0) << Show(o);
     EXPECT_EQ(o.rx, 0) << Show(o);

@@ -33,8 +33,9 @@ void ApplyNice(int tid, TThreadPriority p)
 TVaThread::~TVaThread()
 {
     if (thread_.joinable()) {
-        // Run() signals Ended as its last act; what is left is the return.
-        ended_.WaitMs(-1);
+        // Owners destroy a thread once Ended is signalled (Run's last act);
+        // what is left is the return. The wait only guards against misuse.
+        ended_.WaitMs(60000);
         thread_.join();
     }
 }

@@ -273,7 +273,9 @@ void TRawPeer::ReaderLoop()
 {
     char buf[4096];
     for (;;) {
-        running_.WaitMs(-1);
+        // Paused: wait for Resume (or the end).
+        if (running_.WaitMs(1000) != kv::wrSignaled)
+            continue;
         if (stop_)
             return;
         pollfd fds[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "Text.h"
+#include "session/Cp1251.h"
 
 namespace kvsim {
 namespace {
@@ -107,7 +108,7 @@ Options ParseOptions(int argc, char** argv) {
       if (i + 1 >= argc) Fail(arg + " needs a value");
       return argv[++i];
     };
-    auto text = [&]() { return ToCp1251(value()); };
+    auto text = [&]() { return kv::Utf8ToCp1251(value()); };
 
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);

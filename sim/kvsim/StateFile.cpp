@@ -10,6 +10,7 @@
 
 #include "Catalogue.h"
 #include "Text.h"
+#include "session/Cp1251.h"
 
 namespace kvsim {
 namespace {
@@ -19,7 +20,7 @@ const char* kB64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz01234567
 
 // A unit text (code page 1251) as one UTF-8 word of the file.
 std::string Word(std::string_view cp1251) {
-  std::string utf8 = FromCp1251(cp1251);
+  std::string utf8 = kv::Cp1251ToUtf8(cp1251);
   std::string out;
   for (char c : utf8) {
     auto b = static_cast<unsigned char>(c);
@@ -34,7 +35,7 @@ std::string Word(std::string_view cp1251) {
 std::optional<std::string> Unword(std::string_view word) {
   auto raw = Unescape(word);
   if (!raw) return std::nullopt;
-  return ToCp1251(*raw);
+  return kv::Utf8ToCp1251(*raw);
 }
 
 std::vector<std::string> Split(const std::string& line) {

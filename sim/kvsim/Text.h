@@ -1,5 +1,5 @@
-// Byte texts of the unit: code page 1251 on the wire, UTF-8 inside; escaping
-// of raw bytes for the transcript and the state file.
+// Escaping of raw bytes for the transcript and the state file; decimal
+// fields. The code page conversion is the program's own (session/Cp1251.h).
 #pragma once
 
 #include <optional>
@@ -7,11 +7,6 @@
 #include <string_view>
 
 namespace kvsim {
-
-// UTF-8 to code page 1251; characters the code page lacks become '?'.
-std::string ToCp1251(std::string_view utf8);
-// Code page 1251 to UTF-8.
-std::string FromCp1251(std::string_view cp1251);
 
 // Printable ASCII except backslash and blank stays as it is; backslash is
 // "\\", CR "\r", LF "\n", every other byte "\xHH" (so the result has no

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../session/Harness.h"
 #include "SimProcess.h"
 #include "collections/ScriptedDialogs.h"
 #include "serial/UiBridge.h"
@@ -121,15 +122,10 @@ public:
         return all;
     }
 
-    struct TUiThread {
-        TUiThread() { kv::SetUiBridge(&bridge); }
-        ~TUiThread() { kv::SetUiBridge(nullptr); }
-        kv::TQueueUiBridge bridge;
-    };
 
     // Destroyed in reverse order: the worker ends before the port owner, and
     // the UI thread's bridge outlives both.
-    TUiThread ui;
+    kvtest::TUiThread ui;
     kv::TScriptedDialogs dialogs;
     kv::TScriptedValueDialogs values;
     kv::TScriptedCollectionDialogs forms;

@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
 // answers, so a scripted peer plays a unit that does not.
 TEST(ListDlg, AccessStringFailuresKeepTheNewEntriesButNotTheMemo)
 {
-    TUnitSession::TUiThread ui;
+    TUiThread ui;
     kv::TScriptedDialogs dialogs;
     for (bool echoed : {false, true}) {
         kvtest::TPtyPeer peer(false);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../session/Harness.h"
 #include "SimProcess.h"
 #include "serial/UiBridge.h"
 #include "session/Comm.h"
@@ -69,16 +70,10 @@ public:
         return fresh;
     }
 
-    // The test's thread is the UI thread while this lives.
-    struct TUiThread {
-        TUiThread() { kv::SetUiBridge(&bridge); }
-        ~TUiThread() { kv::SetUiBridge(nullptr); }
-        kv::TQueueUiBridge bridge;
-    };
 
     // Destroyed in reverse order: the worker ends before the port owner, and
     // the UI thread's bridge outlives both.
-    TUiThread ui;
+    kvtest::TUiThread ui;
     kv::TScriptedDialogs dialogs;
     kv::TScriptedValueDialogs values;
     kv::SimProcess sim;

@@ -174,8 +174,15 @@ bool TKvMenu::process()
         fail("Probably incorrect entering KvMenu", 130);
         return false;
     case 206:
-        level = kLevelRelogin;
-        fail("Probably incorrect finishing the previous command", 100);
+        // The first mismatch of a job logs in again without asking; a second
+        // one means the unit does not stand where its prompts say, and
+        // another login would only meet it again.
+        if (++mismatches_ < 2) {
+            level = kLevelRelogin;
+            fail("Probably incorrect finishing the previous command", 100);
+        } else {
+            fail("Probably incorrect finishing the previous command", 130);
+        }
         return false;
     case 207:
         fail("Error navigating menu", 130);
@@ -411,6 +418,7 @@ void TKvMenu::Run(TJoint1* object)
         return;
     }
     server_.idle.Unsignal();
+    mismatches_ = 0;
     target = object;
     if (object->menu == level) {
         server_.Start(object);
@@ -426,6 +434,7 @@ void TKvMenu::Disconnect()
         return;
     WaitIdle();
     server_.idle.Unsignal();
+    mismatches_ = 0;
     action = 130;
     server_.Start(this);
 }

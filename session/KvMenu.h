@@ -86,6 +86,8 @@ private:
 
     TFormComm& comm_;
     TCOMServer& server_;
+    // Navigation mismatches (206) in the job now running.
+    int mismatches_ = 0;
 };
 
 }  // namespace kv

@@ -88,6 +88,18 @@ struct Session : ::testing::Test {
         session.Run(&obj);
         session.WaitIdle();
     }
+    // Connects as Connect does, but gives up waiting after ms: for units
+    // that could keep the session busy for ever.
+    bool ConnectWithin(int ms)
+    {
+        session.password.clear();
+        version.action = 3;
+        session.Run(&version);
+        const uint64_t end = TickMs() + static_cast<uint64_t>(ms);
+        while (server.idle.WaitMs(0) != wrSignaled && TickMs() < end)
+            UiBridge().ProcessEvents(100);
+        return server.idle.WaitMs(0) == wrSignaled;
+    }
     void DisconnectAndWait()
     {
         session.Disconnect();
@@ -298,6 +310,47 @@ TEST_F(Session, StrayLineBeforeAPromptMeansSilentReloginWithTheKeptPassword)
     EXPECT_EQ(session.mode, kModeAdmin);
     EXPECT_EQ(modes, std::vector<int>({1, 1, 2, 2}));
 }
+
+// A unit whose prompts never say what the navigation waits for: the first
+// mismatch logs in again with the kept password, the second ends the job
+// with a logout, whether the prompt is wrong at once or never comes.
+struct TMismatchCase {
+    std::vector<std::string> args;
+    std::string navigation;  // what each login sends before the mismatch
+};
+
+class NavigationMismatch : public Session, public ::testing::WithParamInterface<TMismatchCase> {};
+
+TEST_P(NavigationMismatch, EndsTheJobAfterOneRelogin)
+{
+    const TMismatchCase& c = GetParam();
+    Sim(c.args);
+    dialogs.AnswerPassword("1234");
+    ASSERT_TRUE(ConnectWithin(30000)) << "the session keeps logging in";
+    const std::string message = "Probably incorrect finishing the previous command";
+    EXPECT_EQ(dialogs.Messages(), Strings({message, message}));
+    EXPECT_EQ(Sent(), kWake + "\r" + "1234\r" + c.navigation + kWake + "\r" + "1234\r" + c.navigation + kLogout);
+    EXPECT_FALSE(comm.VaComm1.IsOpen());
+    EXPECT_EQ(session.level, 0);
+    EXPECT_EQ(modes, std::vector<int>({1, 1, 2, 2, 0}));
+    EXPECT_EQ(version.shown, 0);
+
+    // The count belongs to one job: the next one gets its own re-login.
+    dialogs.Clear();
+    dialogs.AnswerPassword("1234");
+    ASSERT_TRUE(ConnectWithin(30000));
+    EXPECT_EQ(dialogs.Messages(), Strings({message, message}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Unit, NavigationMismatch,
+    ::testing::Values(
+        // The wrong prompt comes at once.
+        TMismatchCase{{"--replace", "PC>", "PC SYS>"}, "PC\r"},
+        TMismatchCase{{"--replace", "PC SYS>", "PC>"}, "PC\rSYS\r"},
+        // The prompt never comes: each mismatch costs the 2 s of a read.
+        TMismatchCase{{"--mute", "PC"}, "PC\r"},
+        TMismatchCase{{"--drop", "PC SYS>"}, "PC\rSYS\r"}));
 
 // ---- failures that end in a logout ----
 

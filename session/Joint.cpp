@@ -108,6 +108,17 @@ std::string TJoint1::text()
 
 // ---- parameter primitives -------------------------------------------------
 
+std::string QuotedReply(std::string_view line)
+{
+    std::string_view text = line;
+    if (!text.empty() && text.back() == '\r')
+        text.remove_suffix(1);
+    // One byte is one character of the unit's code page.
+    if (text.size() <= kQuoteLimit)
+        return Cp1251ToUtf8(line);
+    return Cp1251ToUtf8(text.substr(0, kQuoteLimit)) + "...";
+}
+
 namespace {
 
 constexpr int kStepMs = 5000;
@@ -153,7 +164,7 @@ bool readValue(const char* op, int32_t code, std::string& value)
         return false;
     }
     if (line.front() != '=') {
-        ShowError(std::string(op) + ": parameter (" + codeText(code) + "): " + Cp1251ToUtf8(line));
+        ShowError(std::string(op) + ": parameter (" + codeText(code) + "): " + QuotedReply(line));
         return false;
     }
     value = line.substr(1, line.size() - 2);
@@ -175,7 +186,7 @@ void writeValue(const TSetTexts& t, int32_t code, const std::string& wireValue)
     if (!comm.ReadUpTo("=", kValuePromptMs, line)) {
         std::string refused;
         if (comm.ReadUpTo("\r", kProbeMs, refused))
-            ShowError(prefix + Cp1251ToUtf8(refused));
+            ShowError(prefix + QuotedReply(refused));
         else
             ShowError(prefix + t.noLine);
         return;
@@ -189,7 +200,7 @@ void writeValue(const TSetTexts& t, int32_t code, const std::string& wireValue)
         return;
     }
     if (line.find("OK") == std::string::npos)
-        ShowError(std::string(t.replyPrefix) + Cp1251ToUtf8(line));
+        ShowError(std::string(t.replyPrefix) + QuotedReply(line));
 }
 
 }  // namespace
@@ -248,7 +259,7 @@ void MessageGet(int32_t code, std::string& name, int32_t& length)
         return;
     }
     if (line.rfind("MSG=", 0) != 0) {
-        ShowError("MessageGet: parameter (" + codeText(code) + "): error parsing name: " + Cp1251ToUtf8(line));
+        ShowError("MessageGet: parameter (" + codeText(code) + "): error parsing name: " + QuotedReply(line));
         return;
     }
     const std::string body = line.substr(0, line.size() - 1);  // without the CR

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kv {
 
@@ -60,6 +61,13 @@ using TGridCellGetter = std::string (*)(TGridModel* grid, int32_t col, int32_t r
 void SetGridCellAccess(TGridCellSetter setter, TGridCellGetter getter);
 void SetGridCell(TGridModel* grid, int32_t col, int32_t row, const std::string& text);
 std::string GridCell(TGridModel* grid, int32_t col, int32_t row);
+
+// A line from the unit as a message quotes it: in UTF-8, and, when its text
+// (without the CR that ends it) is longer than kQuoteLimit characters, its
+// first kQuoteLimit characters followed by "...". A line that is not cut
+// keeps its CR.
+constexpr size_t kQuoteLimit = 200;
+std::string QuotedReply(std::string_view line);
 
 // Starts reading parameter code: "GET\r", the "N" prompt, the code.
 void SendGet(int32_t code);

@@ -201,6 +201,41 @@ TEST_F(Primitives, RefusedWritesShowTheUnitsLine)
     EXPECT_TRUE(AllErrors());
 }
 
+TEST_F(Primitives, LongQuotedRepliesAreCutTo200CharactersAndAnEllipsis)
+{
+    // Letters and Cyrillic letters in turn: one byte each on the line, one
+    // or two in the message. The cut counts the unit's characters and never
+    // splits a letter.
+    auto alternating = [](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i)
+            s += i % 2 ? "Ж" : "z";
+        return s;
+    };
+    const std::string longLine = Utf8ToCp1251(alternating(300));
+    const std::string cut = alternating(200) + "...";
+    const std::string exact(200, 'q');  // at the limit: whole, with its CR
+    Answer("GET\r", 101, longLine + "\rPC SYS>");
+    Answer("GET\r", 102, exact + "\rPC SYS>");
+    Answer("GET\r", 4, "NAME" + longLine + "\rPC SYS>");
+    Answer("SET\r", 104, longLine + "\rPC SYS>");
+    Answer("SET\r", 105, "Value=");
+    peer.On("1\r", longLine + "\rPC SYS>");
+    OnWorker([&] {
+        DirectoryGet(101);
+        NumberGet(102);
+        std::string name;
+        int32_t length = 0;
+        MessageGet(4, name, length);
+        DirectorySet(104, "1");
+        NumberSet(105, 1);
+    });
+    EXPECT_EQ(Messages(), Strings({"DirectoryGet: parameter (101): " + cut,
+                                   "NumberGet: parameter (102): " + exact + "\r",
+                                   "MessageGet: parameter (4): error parsing name: NAME" + alternating(196) + "...",
+                                   "DirectorySet: parameter (104): " + cut, "NumberSet: reply: " + cut}));
+}
+
 TEST_F(Primitives, WriteWhosePromptNeverComesTimesOutAfterASecond)
 {
     Answer("SET\r", 101, "");

@@ -96,6 +96,32 @@ void TGridModel::SetObject(int col, int row, TJoint1* object)
     cells_[{col, row}].object = object;
 }
 
+int TGridModel::Col() const
+{
+    std::lock_guard<std::mutex> g(m_);
+    return col_;
+}
+
+int TGridModel::Row() const
+{
+    std::lock_guard<std::mutex> g(m_);
+    return row_;
+}
+
+void TGridModel::SetCurrent(int col, int row)
+{
+    if (col < 0 || row < 0)
+        return;
+    {
+        std::lock_guard<std::mutex> g(m_);
+        if (col == col_ && row == row_)
+            return;
+        col_ = col;
+        row_ = row;
+    }
+    currentChanged.Notify();
+}
+
 std::vector<std::string> TGridModel::Headers() const
 {
     return RowTexts(0);

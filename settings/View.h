@@ -97,6 +97,15 @@ public:
     TJoint1* Object(int col, int row) const;
     void SetObject(int col, int row, TJoint1* object);
 
+    // The current cell (the grid's cursor): its column and row. A new grid
+    // stands on column 0 of the first row under the header. Set by the view
+    // when the user moves the cursor, or by the program.
+    int Col() const;
+    int Row() const;
+    // Moves the current cell; raises currentChanged when it moved.
+    // Negative positions are ignored.
+    void SetCurrent(int col, int row);
+
     // The header row's texts, columns 0 .. ColCount()-1.
     std::vector<std::string> Headers() const;
     // The texts of one row, columns 0 .. ColCount()-1.
@@ -104,6 +113,8 @@ public:
 
     // Called after every change of a cell's text or of a count.
     TNotifier<const TGridChange&> changed;
+    // Called after the current cell moved.
+    TNotifier<> currentChanged;
 
 private:
     struct TCell {
@@ -114,6 +125,8 @@ private:
     mutable std::mutex m_;
     int colCount_;
     int rowCount_;
+    int col_ = 0;
+    int row_ = FixedRows;
     std::map<std::pair<int, int>, TCell> cells_;
 };
 

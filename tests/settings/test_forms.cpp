@@ -238,6 +238,26 @@ TEST(GridModel, KeepsTextsAndObjectsAndNotifiesChanges)
     EXPECT_EQ(grid.Cell(2, 3), "");  // an object does not make a text
 }
 
+TEST(GridModel, CurrentCellStartsUnderTheHeaderAndNotifiesOnlyMoves)
+{
+    TGridModel grid("sgTest", 3, 4);
+    EXPECT_EQ(grid.Col(), 0);
+    EXPECT_EQ(grid.Row(), 1);
+    int moves = 0;
+    grid.currentChanged.Subscribe([&] { ++moves; });
+    grid.SetCurrent(2, 3);
+    grid.SetCurrent(2, 3);   // no move
+    grid.SetCurrent(-1, 2);  // ignored
+    EXPECT_EQ(grid.Col(), 2);
+    EXPECT_EQ(grid.Row(), 3);
+    EXPECT_EQ(moves, 1);
+    int cellChanges = 0;
+    grid.changed.Subscribe([&](const TGridChange&) { ++cellChanges; });
+    grid.SetCurrent(1, 1);
+    EXPECT_EQ(cellChanges, 0);  // moving the cursor changes no text
+    EXPECT_EQ(moves, 2);
+}
+
 TEST(GridModel, BaseSettingObjectShowsAndReadsItsCell)
 {
     TGridModel grid("sgTest", 3, 3);

@@ -1,0 +1,263 @@
+// The main window's state and actions against the simulated unit, with a
+// scripted view: start-up, the modes' texts and controls, connecting and
+// disconnecting, the busy state, the port choice and closing.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "ScriptedForm.h"
+#include "SimProcess.h"
+#include "session/ScriptedDialogs.h"
+#include "tests/session/Harness.h"
+#include "ui/Unit1.h"
+
+using namespace kv;
+using namespace kvtest;
+
+namespace {
+
+const std::string kLogout = std::string(5, '\x18') + std::string(9, '\r');
+using Strings = std::vector<std::string>;
+
+struct Window : ::testing::Test {
+    TUiThread ui;
+    TScriptedDialogs dialogs;
+    std::unique_ptr<SimProcess> sim;
+    TMemorySettingsStore store;
+    TScriptedForm1View view;
+    std::unique_ptr<TForm1> form;
+    Strings busyTexts;
+
+    void TearDown() override { form.reset(); }
+
+    // The unit on COM1 (or another port), the window started.
+    void Start(std::vector<std::string> simArgs = {}, int port = 1)
+    {
+        sim = std::make_unique<SimProcess>(std::move(simArgs));
+        store.values[DeviceKey(port)] = sim->Path();
+        if (port != 1)
+            store.values[kComPortKey] = std::to_string(port);
+        StartWindow();
+    }
+    void StartWindow()
+    {
+        form = std::make_unique<TForm1>(view, store, "/opt/kvmanage/bin/kv20rcfg");
+        TStatusPanel& busy = form->panelBusy;
+        busy.changed.Subscribe([this, &busy] { busyTexts.push_back(busy.Text()); });
+    }
+    void Connect(const std::string& password)
+    {
+        dialogs.AnswerPassword(password);
+        form->btnConnectClick();
+    }
+    // Controls of the tab pages that the view saw enabled / disabled.
+    int TabControlsEnabled(bool enabled)
+    {
+        int n = 0;
+        for (const auto& c : TForm1::TabControls())
+            if (!c.doubleClick && c.name != std::string("cbHoliday") && view.Enabled(c.name) == enabled)
+                ++n;
+        return n;
+    }
+    int TabControls()
+    {
+        int n = 0;
+        for (const auto& c : TForm1::TabControls())
+            if (!c.doubleClick && c.name != std::string("cbHoliday"))
+                ++n;
+        return n;
+    }
+};
+
+TEST_F(Window, StartsDisconnectedReadyWithTheStoredPortAndEverythingLocked)
+{
+    store.values[kComPortKey] = "3";
+    StartWindow();
+    EXPECT_EQ(view.caption, "kv20rcfg v.1.4.5");
+    EXPECT_EQ(view.applicationTitle, "kv20rcfg");
+    EXPECT_EQ(form->BusyCount(), 0);
+    EXPECT_TRUE(form->ClicksAttached());
+    EXPECT_FALSE(view.busyLook);
+    EXPECT_EQ(form->Panel(0).Text(), "Готово");
+    EXPECT_EQ(form->Panel(1).Text(), "COM3");
+    EXPECT_EQ(form->Panel(2).Text(), "Отключено");
+    EXPECT_EQ(&form->Panel(3), &form->Catalogue().versionPanel);
+    EXPECT_EQ(view.Enabled("btnConnect"), true);
+    EXPECT_EQ(view.Enabled("btnPort"), true);
+    EXPECT_EQ(view.Enabled("btnExport"), false);
+    EXPECT_EQ(view.Enabled("btnDisconnect"), false);
+    EXPECT_EQ(TabControlsEnabled(false), TabControls());
+    EXPECT_FALSE(form->Catalogue().cbHoliday.Enabled());
+    for (const char* grid : {"sgTime", "sgGreetings", "sgMenu", "sgSysParams", "sgGreetOverride", "sgMessages"})
+        EXPECT_FALSE(form->DoubleClickAttached(grid)) << grid;
+    EXPECT_TRUE(form->DoubleClickAttached("sgMail"));  // the mail grid is disabled instead
+    EXPECT_TRUE(form->CloseQuery());
+    EXPECT_TRUE(dialogs.Shown().empty());
+}
+
+TEST_F(Window, CaptionComesFromTheExecutablesName)
+{
+    EXPECT_EQ(CaptionFor("kv20rcfg"), "kv20rcfg v.1.4.5");
+    EXPECT_EQ(CaptionFor("C:/Tools/KV20RCFG.EXE"), "KV20RCFG v.1.4.5");
+    EXPECT_EQ(ProgramName("/usr/bin/kv20rcfg.bin"), "kv20rcfg");
+}
+
+TEST_F(Window, ConnectingShowsTheModeAndVersionAndUnlocksTheTabsWithOneReady)
+{
+    Start();
+    view.currentTab = kTabMail;
+    form->loaded.fill(true);
+    Connect("1234");
+    EXPECT_EQ(form->Session().mode, kModeAdmin);
+    EXPECT_EQ(form->Panel(2).Text(), "Режим: Администратор");
+    EXPECT_EQ(form->Panel(3).Text(), "Версия прошивки: 1.2.3");
+    // The connect button's BeginBusy around the worker's own: one busy
+    // section, ended once.
+    EXPECT_EQ(busyTexts, (Strings{"Передача данных", "Готово"}));
+    EXPECT_EQ(view.busyLooks, (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(form->BusyCount(), 0);
+    EXPECT_EQ(view.Enabled("btnConnect"), false);
+    EXPECT_EQ(view.Enabled("btnPort"), false);
+    EXPECT_EQ(view.Enabled("btnDisconnect"), true);
+    EXPECT_EQ(view.Enabled("btnExport"), true);
+    EXPECT_EQ(TabControlsEnabled(true), TabControls());
+    EXPECT_TRUE(form->Catalogue().cbHoliday.Enabled());
+    EXPECT_TRUE(form->DoubleClickAttached("sgSysParams"));
+    // The marks are cleared and the current tab is shown again.
+    for (bool mark : form->loaded)
+        EXPECT_FALSE(mark);
+    EXPECT_EQ(view.selectedTabs, (std::vector<int>{-1, kTabMail}));
+    EXPECT_TRUE(dialogs.Messages().empty());
+
+    busyTexts.clear();
+    form->btnDisconnectClick();
+    form->Session().WaitIdle();
+    EXPECT_EQ(form->Panel(2).Text(), "Отключено");
+    EXPECT_EQ(busyTexts, (Strings{"Передача данных", "Готово"}));
+    EXPECT_EQ(view.Enabled("btnConnect"), true);
+    EXPECT_EQ(TabControlsEnabled(false), TabControls());
+    EXPECT_NE(sim->BytesFromTool().rfind(kLogout), std::string::npos);
+
+    Connect("7777");
+    EXPECT_EQ(form->Panel(2).Text(), "Режим: Системный");
+}
+
+TEST_F(Window, DuringAConnectionAttemptTheButtonsAreInertAndCloseIsRefused)
+{
+    Start();
+    int checked = 0;
+    dialogs.OnShow([&](const TScriptedDialogs::TShown& shown) {
+        if (shown.kind != TScriptedDialogs::TKind::Password)
+            return;
+        ++checked;
+        EXPECT_EQ(form->Panel(2).Text(), "Подключение к устройству...");
+        EXPECT_EQ(form->Panel(0).Text(), "Передача данных");
+        EXPECT_TRUE(view.busyLook);
+        EXPECT_FALSE(form->ClicksAttached());
+        EXPECT_EQ(view.Enabled("btnConnect"), true);  // enabled look, detached action
+        form->btnPortClick();
+        form->btnConnectClick();
+        form->btnDisconnectClick();
+        form->btnExportClick();
+        EXPECT_FALSE(form->CloseQuery());
+        form->RequestClose();
+        EXPECT_EQ(view.closeRequests, 0);
+    });
+    bool exported = false;
+    form->onExport = [&] { exported = true; };
+    Connect("1234");
+    EXPECT_EQ(checked, 1);
+    EXPECT_EQ(view.portDialogs, 0);
+    EXPECT_FALSE(exported);
+    EXPECT_EQ(form->Session().mode, kModeAdmin);
+    EXPECT_EQ(dialogs.Shown().size(), 1u);  // one password dialog, no second connection
+    // The close asked for while busy happens once the window may close.
+    EXPECT_EQ(view.closeRequests, 1);
+    EXPECT_TRUE(form->CloseQuery());
+}
+
+TEST_F(Window, AFailedConnectionLeavesModeZeroAndTheButtonsUsable)
+{
+    Start();
+    store.values[DeviceKey(2)] = "/nonexistent/kv-port";
+    form->Devices().Load(store);
+    form->Session().port = 2;
+    Connect("1234");
+    EXPECT_EQ(dialogs.Messages(), (Strings{"COM2: Не удалось открыть порт."}));
+    EXPECT_EQ(form->Session().mode, kModeDisconnected);
+    EXPECT_EQ(form->Panel(2).Text(), "Отключено");
+    EXPECT_EQ(form->Panel(1).Text(), "COM2");
+    EXPECT_EQ(view.Enabled("btnConnect"), true);
+    EXPECT_EQ(view.Enabled("btnPort"), true);
+    EXPECT_EQ(view.Enabled("btnDisconnect"), false);
+    EXPECT_EQ(form->Panel(0).Text(), "Готово");
+    EXPECT_TRUE(view.selectedTabs.empty());  // nothing is reloaded
+
+    // The device is there again: the next connect works.
+    form->Session().port = 1;
+    Connect("1234");
+    EXPECT_EQ(form->Session().mode, kModeAdmin);
+}
+
+TEST_F(Window, ThePortDialogStoresOnlyOnOkAndOnlyWhileDisconnected)
+{
+    Start();
+    store.writes.clear();
+    view.portAnswers.push_back([](TFormPorts& f) {
+        EXPECT_EQ(f.Port(), 1);
+        f.Select(2);
+        f.SetDevice("/dev/ttyUSB7");
+        return false;  // "Отмена"
+    });
+    form->btnPortClick();
+    EXPECT_TRUE(store.writes.empty());
+    EXPECT_EQ(form->Panel(1).Text(), "COM1");
+
+    view.portAnswers.push_back([](TFormPorts& f) {
+        f.Select(2);
+        return true;
+    });
+    form->btnPortClick();
+    EXPECT_EQ(store.values[kComPortKey], "3");
+    EXPECT_EQ(store.values[DeviceKey(3)], "/dev/ttyS2");
+    EXPECT_EQ(form->Panel(1).Text(), "COM3");
+    EXPECT_EQ(form->Session().port, 3);
+
+    view.portAnswers.push_back([](TFormPorts& f) {
+        EXPECT_EQ(f.Port(), 3);
+        f.Select(0);
+        return true;
+    });
+    form->btnPortClick();
+    EXPECT_EQ(form->Panel(1).Text(), "COM1");
+    EXPECT_EQ(view.portDialogs, 3);
+    Connect("1234");
+    form->btnPortClick();
+    EXPECT_EQ(view.portDialogs, 3);
+}
+
+TEST_F(Window, ClosingWhileConnectedLogsOutBeforeThePortCloses)
+{
+    Start();
+    Connect("1234");
+    ASSERT_EQ(form->Session().mode, kModeAdmin);
+    const size_t before = sim->BytesFromTool().size();
+    ASSERT_TRUE(form->CloseQuery());
+    form->Close();
+    EXPECT_TRUE(form->Closed());
+    EXPECT_FALSE(form->Comm().VaComm1.IsOpen());
+    const std::string after = sim->BytesFromTool().substr(before);
+    EXPECT_EQ(after, kLogout);
+    // Nothing runs once closed.
+    form->btnConnectClick();
+    EXPECT_EQ(sim->BytesFromTool().size(), before + kLogout.size());
+}
+
+TEST_F(Window, ClosingWhileDisconnectedSendsNothing)
+{
+    Start();
+    form->Close();
+    EXPECT_EQ(sim->BytesFromTool(), "");
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+#include "ui/Ports.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "serial/VaComm.h"
+
+namespace kv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool allDigits(const std::string& s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "ttyUSB3" with prefix "ttyUSB": whether the rest is a number.
+bool numbered(const std::string& name, const std::string& prefix)
+{
+    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+           allDigits(name.substr(prefix.size()));
+}
+
+// The n of "COMn", or 0.
+int comNumber(const std::string& name)
+{
+    if (name.size() < 4 || name.compare(0, 3, "COM") != 0 || !allDigits(name.substr(3)) || name.size() > 6)
+        return 0;
+    return std::stoi(name.substr(3));
+}
+
+std::string defaultDevice(int port)
+{
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+// Entries of a folder whose names pass `keep`, sorted; none when it cannot be read.
+template <typename Keep>
+std::vector<std::string> namesIn(const fs::path& folder, Keep keep)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (keep(name))
+            names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Whether the kernel reports a UART behind ttySn: its type is not 0 (unknown).
+bool uartPresent(const std::string& sysRoot, const std::string& name)
+{
+    std::ifstream in(fs::path(sysRoot) / "class" / "tty" / name / "type");
+    int type = 0;
+    return in >> type && type != 0;
+}
+
+}  // namespace
+
+std::string DeviceKey(int port)
+{
+    return "Software/kv20rm/Devices/COM" + std::to_string(port);
+}
+
+int ReadComPort(const TSettingsStore& store)
+{
+    const auto value = store.Value(kComPortKey);
+    if (!value || !allDigits(*value) || value->size() > 9)
+        return 1;
+    const int port = std::stoi(*value);
+    return port >= 1 && port <= TFormPorts::kPorts ? port : 1;
+}
+
+void WriteComPort(TSettingsStore& store, int port)
+{
+    store.SetValue(kComPortKey, std::to_string(port));
+}
+
+// ---- TDeviceMap
+
+void TDeviceMap::Load(const TSettingsStore& store)
+{
+    std::map<int, std::string> devices;
+    for (int port = 1; port <= TFormPorts::kPorts; ++port) {
+        const auto path = store.Value(DeviceKey(port));
+        if (path && !path->empty())
+            devices[port] = *path;
+    }
+    std::lock_guard<std::mutex> g(m_);
+    devices_ = std::move(devices);
+}
+
+std::string TDeviceMap::Device(int port) const
+{
+    std::lock_guard<std::mutex> g(m_);
+    auto it = devices_.find(port);
+    return it != devices_.end() ? it->second : defaultDevice(port);
+}
+
+bool TDeviceMap::Mapped(int port) const
+{
+    std::lock_guard<std::mutex> g(m_);
+    return devices_.count(port) != 0;
+}
+
+void TDeviceMap::Set(TSettingsStore& store, int port, const std::string& path)
+{
+    {
+        std::lock_guard<std::mutex> g(m_);
+        if (path.empty())
+            devices_.erase(port);
+        else
+            devices_[port] = path;
+    }
+    if (path.empty())
+        store.Remove(DeviceKey(port));
+    else
+        store.SetValue(DeviceKey(port), path);
+}
+
+std::string TDeviceMap::Resolve(const std::string& name) const
+{
+    const int port = comNumber(name);
+    return port > 0 ? Device(port) : VaDefaultDevicePath(name);
+}
+
+void TDeviceMap::Install()
+{
+    SetVaDeviceResolver([this](const std::string& name) { return Resolve(name); });
+}
+
+void TDeviceMap::Uninstall()
+{
+    SetVaDeviceResolver(nullptr);
+}
+
+// ---- the devices present
+
+std::string TSerialDevice::Label() const
+{
+    return target.empty() ? path : path + " (" + target + ")";
+}
+
+std::vector<TSerialDevice> ListSerialDevices(const std::string& devRoot, const std::string& sysRoot)
+{
+    std::vector<TSerialDevice> found;
+    const fs::path dev(devRoot);
+    const fs::path byId = dev / "serial" / "by-id";
+    for (const auto& name : namesIn(byId, [](const std::string&) { return true; })) {
+        std::error_code ec;
+        const fs::path target = fs::canonical(byId / name, ec);
+        if (!ec)
+            found.push_back({(byId / name).string(), target.string()});
+    }
+    for (const char* prefix : {"ttyUSB", "ttyACM"}) {
+        for (const auto& name : namesIn(dev, [prefix](const std::string& n) { return numbered(n, prefix); }))
+            found.push_back({(dev / name).string(), {}});
+    }
+    for (const auto& name : namesIn(dev, [](const std::string& n) { return numbered(n, "ttyS"); })) {
+        if (uartPresent(sysRoot, name))
+            found.push_back({(dev / name).string(), {}});
+    }
+    return found;
+}
+
+// ---- TFormPorts
+
+const std::array<const char*, TFormPorts::kPorts>& TFormPorts::Items()
+{
+    static const std::array<const char*, kPorts> items{"COM1", "COM2", "COM3", "COM4"};
+    return items;
+}
+
+TFormPorts::TFormPorts(int port, std::array<std::string, kPorts> devices, std::vector<TSerialDevice> present)
+    : index_(port >= 1 && port <= kPorts ? port - 1 : 0), devices_(std::move(devices)), present_(std::move(present))
+{
+}
+
+void TFormPorts::Select(int index)
+{
+    if (index >= 0 && index < kPorts)
+        index_ = index;
+}
+
+void TFormPorts::SetDevice(const std::string& path)
+{
+    devices_[static_cast<size_t>(index_)] = path;
+}
+
+void StorePortChoice(const TFormPorts& form, TSettingsStore& store, TDeviceMap& map)
+{
+    WriteComPort(store, form.Port());
+    const std::string& typed = form.Device();
+    const size_t first = typed.find_first_not_of(" \t");
+    const std::string path = first == std::string::npos ? std::string()
+                                                        : typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
+    map.Set(store, form.Port(), path);
+}
+
+}  // namespace kv

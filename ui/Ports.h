@@ -1,0 +1,96 @@
+// Choosing the COM port and the device it opens.
+//
+// The unit is reached as COM1 to COM4. Each COMn opens a device: the one the
+// user chose for it in the port dialog (kept under DeviceKey(n)), otherwise
+// /dev/ttyS(n-1). TDeviceMap holds that mapping for the port component's
+// device resolver; TFormPorts is the port dialog "Выберите COM-порт" with
+// the radio group "Порт" and, beside it, the device of the chosen item.
+#pragma once
+
+#include <array>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui/SettingsStore.h"
+
+namespace kv {
+
+// The port the store names: a decimal integer from 1 to 4; anything else
+// (missing, empty, not a number, out of range) gives 1.
+int ReadComPort(const TSettingsStore& store);
+void WriteComPort(TSettingsStore& store, int port);
+
+// Which device each COMn opens. Read on any thread (the port opens on the
+// worker); changed on the UI thread.
+class TDeviceMap {
+public:
+    // Takes the mappings of COM1 to COM4 from the store.
+    void Load(const TSettingsStore& store);
+    // The device COMn opens: the mapped path, else /dev/ttyS(n-1).
+    std::string Device(int port) const;
+    // Whether COMn has a device of its own.
+    bool Mapped(int port) const;
+    // Maps COMn to path, or back to its default when path is empty, and
+    // stores that.
+    void Set(TSettingsStore& store, int port, const std::string& path);
+    // The port component's resolver: "COMn" to Device(n); other names as
+    // the component's default has them.
+    std::string Resolve(const std::string& name) const;
+    // Installs Resolve as the port component's resolver / restores the
+    // component's default.
+    void Install();
+    static void Uninstall();
+
+private:
+    mutable std::mutex m_;
+    std::map<int, std::string> devices_;
+};
+
+// A serial device present on this computer.
+struct TSerialDevice {
+    std::string path;    // what to open: /dev/ttyUSB0, /dev/serial/by-id/...
+    std::string target;  // for a by-id link, the device it names; else empty
+    // The text the device list shows: the path, and the target after it.
+    std::string Label() const;
+};
+
+// The serial devices present now: the links in <dev>/serial/by-id with the
+// device each names, <dev>/ttyUSB*, <dev>/ttyACM*, and the <dev>/ttyS*
+// behind which the kernel reports a UART (<sys>/class/tty/ttySn/type is not
+// 0). Sorted within each kind.
+std::vector<TSerialDevice> ListSerialDevices(const std::string& devRoot = "/dev",
+                                             const std::string& sysRoot = "/sys");
+
+class TFormPorts {
+public:
+    static constexpr const char* Caption = "Выберите COM-порт";
+    static constexpr const char* GroupCaption = "Порт";
+    static constexpr int kPorts = 4;
+    static const std::array<const char*, kPorts>& Items();
+
+    // Opens with the item of `port` selected (port 1 when it is not 1-4);
+    // devices[i] is what COM(i+1) opens now, `present` the list to offer.
+    TFormPorts(int port, std::array<std::string, kPorts> devices, std::vector<TSerialDevice> present);
+
+    // The user chose an item (0 to 3); the device field shows its device.
+    void Select(int index);
+    int ItemIndex() const { return index_; }
+    // The chosen port, 1 to 4.
+    int Port() const { return index_ + 1; }
+    // The device field, for the selected item; the user may type any path.
+    const std::string& Device() const { return devices_[static_cast<size_t>(index_)]; }
+    void SetDevice(const std::string& path);
+    const std::vector<TSerialDevice>& Present() const { return present_; }
+
+private:
+    int index_ = 0;
+    std::array<std::string, kPorts> devices_;
+    std::vector<TSerialDevice> present_;
+};
+
+// After "OK": stores the chosen port and the device of the chosen item.
+void StorePortChoice(const TFormPorts& form, TSettingsStore& store, TDeviceMap& map);
+
+}  // namespace kv

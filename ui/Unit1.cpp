@@ -1,0 +1,346 @@
+#include "ui/Unit1.h"
+
+#include <filesystem>
+#include <new>
+
+#include "collections/Factory.h"
+#include "ui/Screens.h"
+
+namespace kv {
+
+const std::array<TControlName, kTabCount>& TForm1::TabPages()
+{
+    static const std::array<TControlName, kTabCount> pages{{
+        {"tbsNumbers", "Номера"},
+        {"tbsGreetings", "Приветствия"},
+        {"tbsTime", "Время"},
+        {"tbsMenu", "Меню"},
+        {"tbsMail", "Почта"},
+        {"tbsSysParams", "Системные параметры"},
+        {"tbsMessages", "Замена сообщений"},
+    }};
+    return pages;
+}
+
+const std::array<TControlName, 4>& TForm1::Buttons()
+{
+    static const std::array<TControlName, 4> buttons{{
+        {"btnExport", "Экспорт настроек в файл..."},
+        {"btnPort", "Порт..."},
+        {"btnConnect", "Подключиться"},
+        {"btnDisconnect", "Отключиться"},
+    }};
+    return buttons;
+}
+
+const std::array<int, 4>& TForm1::PanelWidths()
+{
+    static const std::array<int, 4> widths{100, 50, 200, 150};
+    return widths;
+}
+
+const std::vector<TTabControl>& TForm1::TabControls()
+{
+    static const std::vector<TTabControl> controls{
+        // "Время"
+        {"btnSetTime", false},
+        {"cbHoliday", false},
+        {"sgTime", true},
+        // "Номера"
+        {"btnAddNum", false},
+        {"btnAddGroup", false},
+        {"btnDelNum", false},
+        {"btnDelGroup", false},
+        {"btnOpCode", false},
+        {"btnOpNumDay", false},
+        {"btnOpNumNight", false},
+        {"btnFaxNum", false},
+        {"btnAdmPwd", false},
+        // "Приветствия"
+        {"btnGreetUpload", false},
+        {"btnGreetDownload", false},
+        {"btnGreetDelete", false},
+        {"sgGreetings", true},
+        // "Меню"
+        {"btnMenuUpload", false},
+        {"btnMenuDownload", false},
+        {"btnMenuDelete", false},
+        {"sgMenu", true},
+        // "Замена сообщений" (btnGreetOverride stays enabled)
+        {"btnMessageUpload", false},
+        {"btnMessageDownload", false},
+        {"btnMessageDelete", false},
+        {"sgGreetOverride", true},
+        {"sgMessages", true},
+        // "Почта"
+        {"sgMail", false},
+        {"btnMailCreate", false},
+        {"btnMailEdit", false},
+        {"btnMailDelete", false},
+        // "Системные параметры"
+        {"btnSysParams", false},
+        {"sgSysParams", true},
+    };
+    return controls;
+}
+
+std::string ProgramName(const std::string& executable)
+{
+    return std::filesystem::path(executable).stem().string();
+}
+
+std::string CaptionFor(const std::string& executable)
+{
+    return ProgramName(executable) + " v." + TForm1::kVersion;
+}
+
+// ---- start-up and end
+
+TForm1::TForm1(TForm1View& view, TSettingsStore& store, const std::string& executable)
+    : view_(view), store_(store)
+{
+    server_ = std::make_unique<TCOMServer>();
+    server_->beforeStart = [this] { BeginBusy(); };
+    server_->afterFinish = [this] { EndBusy(); };
+
+    view_.SetCaption(CaptionFor(executable));
+    view_.SetApplicationTitle(ProgramName(executable));
+
+    session_ = std::make_unique<TKvMenu>(comm_, *server_);
+    session_->onMode = [this](int mode) { ShowMode(mode); };
+
+    session_->port = ReadComPort(store_);
+    devices_.Load(store_);
+
+    EndBusy();
+    ShowMode(kModeDisconnected);
+
+    catalogue_ = std::make_unique<TCatalogue>(CollectionFactory());
+    // The catalogue's check box is born enabled; it follows the mode shown.
+    setTabControls(tabControlsOn_);
+    screens_ = std::make_unique<TScreens>(*this);
+
+    new (&comm_) TFormComm();
+    commMade_ = true;
+    devices_.Install();
+}
+
+TForm1::~TForm1()
+{
+    if (!closed_)
+        Close();
+    TDeviceMap::Uninstall();
+    screens_.reset();
+    catalogue_.reset();
+    if (commMade_)
+        comm_.~TFormComm();
+}
+
+bool TForm1::CloseQuery() const
+{
+    return closed_ || (busyCount_ == 0 && handlerDepth_ == 0);
+}
+
+void TForm1::Close()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    closePending_ = false;
+    if (session_->mode != kModeDisconnected) {
+        session_->Disconnect();
+        session_->WaitIdle();
+    }
+    server_->Terminate();
+    server_.reset();
+    comm_.VaComm1.Close();
+    session_.reset();
+}
+
+void TForm1::RequestClose()
+{
+    if (closed_)
+        return;
+    closePending_ = true;
+    closeWhenPending();
+}
+
+void TForm1::closeWhenPending()
+{
+    if (closePending_ && !closed_ && CloseQuery()) {
+        closePending_ = false;
+        view_.CloseWindow();
+    }
+}
+
+TForm1::THandlerScope::THandlerScope(TForm1& form) : form_(form)
+{
+    ++form_.handlerDepth_;
+}
+
+TForm1::THandlerScope::~THandlerScope()
+{
+    if (--form_.handlerDepth_ == 0)
+        form_.closeWhenPending();
+}
+
+// ---- busy state
+
+void TForm1::BeginBusy()
+{
+    if (++busyCount_ != 1)
+        return;
+    view_.SetBusyLook(true);
+    clicksAttached_ = false;
+    panelBusy.SetText(kBusyText);
+}
+
+void TForm1::EndBusy()
+{
+    if (busyCount_ == 0)
+        return;  // unbalanced: the count never goes below 0
+    if (--busyCount_ != 0)
+        return;
+    panelBusy.SetText(kReadyText);
+    clicksAttached_ = true;
+    view_.SetBusyLook(false);
+    closeWhenPending();
+}
+
+// ---- connection state
+
+void TForm1::ShowMode(int mode)
+{
+    panelPort.SetText("COM" + std::to_string(session_ ? session_->port : 1));
+    if (mode < kModeDisconnected || mode > kModeSystem)
+        return;
+    shownMode_ = mode;
+    panelMode.SetText(ModeText(mode));
+    ApplyControls();
+}
+
+void TForm1::ApplyControls()
+{
+    if (shownMode_ < 0)
+        return;
+    const bool connected = shownMode_ == kModeAdmin || shownMode_ == kModeSystem;
+    view_.SetControlEnabled("btnConnect", shownMode_ == kModeDisconnected || shownMode_ == kModeConnecting);
+    view_.SetControlEnabled("btnDisconnect", connected);
+    view_.SetControlEnabled("btnPort", shownMode_ == kModeDisconnected);
+    view_.SetControlEnabled("btnExport", connected);
+    setTabControls(connected);
+}
+
+void TForm1::setTabControls(bool on)
+{
+    tabControlsOn_ = on;
+    for (const auto& control : TabControls()) {
+        if (control.doubleClick) {
+            if (on)
+                detachedDoubleClicks_.erase(control.name);
+            else
+                detachedDoubleClicks_.insert(control.name);
+        } else {
+            setControl(control.name, on);
+        }
+    }
+}
+
+void TForm1::setControl(const std::string& name, bool enabled)
+{
+    // The holiday box's enabled state is the model's: its setting object
+    // disables it while it shows a reply.
+    if (catalogue_ && name == catalogue_->cbHoliday.Name())
+        catalogue_->cbHoliday.SetEnabled(enabled);
+    else
+        view_.SetControlEnabled(name, enabled);
+}
+
+bool TForm1::DoubleClickAttached(const std::string& grid) const
+{
+    return detachedDoubleClicks_.count(grid) == 0;
+}
+
+TStatusPanel& TForm1::Panel(int index)
+{
+    switch (index) {
+    case 0: return panelBusy;
+    case 1: return panelPort;
+    case 2: return panelMode;
+    default: return catalogue_->versionPanel;
+    }
+}
+
+// ---- the bottom buttons
+
+void TForm1::btnConnectClick()
+{
+    if (!clicksAttached_ || closed_)
+        return;
+    THandlerScope scope(*this);
+    BeginBusy();
+    session_->password.clear();
+    catalogue_->version.action = 3;
+    session_->Run(&catalogue_->version);
+    session_->WaitIdle();
+    EndBusy();
+    if (session_->mode != kModeDisconnected) {
+        loaded.fill(false);
+        showCurrentTab();
+    }
+}
+
+void TForm1::showCurrentTab()
+{
+    int tab = view_.CurrentTab();
+    if (tab < 0 || tab >= kTabCount)
+        tab = kTabNumbers;
+    view_.SelectTab(-1);
+    view_.SelectTab(tab);
+    TabShown(tab);
+}
+
+void TForm1::btnDisconnectClick()
+{
+    if (!clicksAttached_ || closed_)
+        return;
+    THandlerScope scope(*this);
+    BeginBusy();
+    session_->Disconnect();
+    EndBusy();
+}
+
+void TForm1::btnPortClick()
+{
+    if (!clicksAttached_ || closed_ || session_->mode != kModeDisconnected)
+        return;
+    THandlerScope scope(*this);
+    std::array<std::string, TFormPorts::kPorts> devices;
+    for (int port = 1; port <= TFormPorts::kPorts; ++port)
+        devices[static_cast<size_t>(port - 1)] = devices_.Device(port);
+    TFormPorts form(session_->port, devices, ListSerialDevices());
+    if (view_.ExecutePorts(form)) {
+        session_->port = form.Port();
+        StorePortChoice(form, store_, devices_);
+    }
+    ShowMode(session_->mode);
+}
+
+void TForm1::btnExportClick()
+{
+    if (!clicksAttached_ || closed_)
+        return;
+    THandlerScope scope(*this);
+    if (onExport)
+        onExport();
+}
+
+void TForm1::TabShown(int index)
+{
+    if (closed_ || index < 0 || index >= kTabCount)
+        return;
+    THandlerScope scope(*this);
+    screens_->TabShown(index);
+}
+
+}  // namespace kv

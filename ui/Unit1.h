@@ -1,0 +1,199 @@
+// The main window's state and actions: TForm1.
+//
+// TForm1 owns the program's single worker, session, catalogue of setting
+// objects and port owner, and holds the window's rules: the start-up order,
+// the nesting busy state, the status texts and controls of each session
+// mode, the four bottom buttons, the tabs' loaded marks and the close rules.
+// It reaches widgets only through TForm1View (ui/FormView.h), so the same
+// rules run in the Qt window and, headless, in tests.
+//
+// Everything here runs on the UI thread. Every handler that may wait for the
+// worker (and so run a nested event loop) holds a THandlerScope while it
+// runs; the window does not close while one is on the stack.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "session/Comm.h"
+#include "session/KvMenu.h"
+#include "session/Server.h"
+#include "settings/Catalogue.h"
+#include "settings/View.h"
+#include "ui/FormView.h"
+#include "ui/Ports.h"
+
+namespace kv {
+
+class TScreens;
+
+// The tab pages, in the page control's order.
+enum TTabIndex : int {
+    kTabNumbers = 0,
+    kTabGreetings,
+    kTabTime,
+    kTabMenu,
+    kTabMail,
+    kTabSysParams,
+    kTabMessages,
+    kTabCount
+};
+
+// A control of the main window: its name and caption.
+struct TControlName {
+    const char* name;
+    const char* caption;
+};
+
+// A control of a tab page that follows the connection state: enabled in
+// modes 2 and 3 and disabled in modes 0 and 1, or, for a grid whose
+// double-click starts an action, that action attached or detached.
+struct TTabControl {
+    const char* name;
+    bool doubleClick;
+};
+
+class TForm1 {
+public:
+    static constexpr const char* kApplicationTitle = "Kvmanage";
+    static constexpr const char* kVersion = "1.4.5";
+    static constexpr const char* kBusyText = "Передача данных";
+    static constexpr const char* kReadyText = "Готово";
+
+    // The seven tab pages ("tbsNumbers", "Номера", ...), in order.
+    static const std::array<TControlName, kTabCount>& TabPages();
+    // The bottom buttons, left to right: export, port, connect, disconnect.
+    static const std::array<TControlName, 4>& Buttons();
+    // The status bar's panel widths.
+    static const std::array<int, 4>& PanelWidths();
+    // The one list of tab controls that ShowMode switches.
+    static const std::vector<TTabControl>& TabControls();
+
+    // Start-up: the worker (suspended, with BeginBusy and EndBusy around
+    // each job), the caption from the executable's name, the session, the
+    // stored COM port, EndBusy, ShowMode(0), the catalogue with its version
+    // object, then the port owner.
+    TForm1(TForm1View& view, TSettingsStore& store, const std::string& executable);
+    // Closes first when Close() has not run.
+    ~TForm1();
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // ---- busy state
+    void BeginBusy();
+    void EndBusy();
+    int BusyCount() const { return busyCount_; }
+    // Whether the bottom buttons' click actions are attached (not busy).
+    bool ClicksAttached() const { return clicksAttached_; }
+
+    // ---- connection state
+    // The session's onMode: panel 1 shows the port; panel 2, the bottom
+    // buttons and the tab controls follow the mode (0 to 3; another value
+    // changes only panel 1).
+    void ShowMode(int mode);
+    // The mode ShowMode last showed.
+    int ShownMode() const { return shownMode_; }
+    // Sends the enabled state of every named control to the view again (for
+    // controls the view made after the mode was shown).
+    void ApplyControls();
+    // Whether the double-click action of that grid is attached now.
+    bool DoubleClickAttached(const std::string& grid) const;
+
+    // ---- the bottom buttons (their click actions)
+    void btnConnectClick();
+    void btnDisconnectClick();
+    void btnPortClick();
+    void btnExportClick();
+    // What "Экспорт настроек в файл..." does; nothing while empty.
+    std::function<void()> onExport;
+
+    // ---- tabs
+    // A tab page was shown (by the user, or again after a connection).
+    void TabShown(int index);
+    // One mark per tab: its data has been read since the last connection.
+    std::array<bool, kTabCount> loaded{};
+
+    // ---- closing
+    // Whether the window may close now: not busy, no handler inside a
+    // nested loop.
+    bool CloseQuery() const;
+    // The window closes: logs out when connected and waits for it, stops
+    // and releases the worker, closes the port, releases the session.
+    void Close();
+    bool Closed() const { return closed_; }
+    // A close asked for by the system (a signal): closes now when the
+    // window may close, otherwise as soon as it may.
+    void RequestClose();
+
+    // A handler that may run a nested event loop holds one while it runs.
+    class THandlerScope {
+    public:
+        explicit THandlerScope(TForm1& form);
+        ~THandlerScope();
+        THandlerScope(const THandlerScope&) = delete;
+        THandlerScope& operator=(const THandlerScope&) = delete;
+
+    private:
+        TForm1& form_;
+    };
+    int HandlerDepth() const { return handlerDepth_; }
+
+    // ---- what the window owns (the session and the worker only until Close)
+    TForm1View& View() { return view_; }
+    TSettingsStore& Store() { return store_; }
+    TDeviceMap& Devices() { return devices_; }
+    TCOMServer& Server() { return *server_; }
+    TKvMenu& Session() { return *session_; }
+    TFormComm& Comm() { return comm_; }
+    TCatalogue& Catalogue() { return *catalogue_; }
+    TScreens& Screens() { return *screens_; }
+
+    // Status bar panels 0 (busy), 1 (port) and 2 (mode); panel 3 is the
+    // catalogue's versionPanel.
+    TStatusPanel panelBusy{0};
+    TStatusPanel panelPort{1};
+    TStatusPanel panelMode{2};
+    TStatusPanel& Panel(int index);
+
+private:
+    void setTabControls(bool on);
+    void setControl(const std::string& name, bool enabled);
+    void showCurrentTab();
+    void closeWhenPending();
+
+    TForm1View& view_;
+    TSettingsStore& store_;
+    TDeviceMap devices_;
+    int busyCount_ = 1;
+    bool clicksAttached_ = false;
+    int shownMode_ = -1;
+    bool tabControlsOn_ = false;
+    std::set<std::string> detachedDoubleClicks_;
+    int handlerDepth_ = 0;
+    bool closed_ = false;
+    bool closePending_ = false;
+
+    std::unique_ptr<TCOMServer> server_;
+    std::unique_ptr<TKvMenu> session_;
+    std::unique_ptr<TCatalogue> catalogue_;
+    std::unique_ptr<TScreens> screens_;
+    // The port owner is made last at start-up and goes last; the session is
+    // given its place before it exists, so its lifetime is managed by hand.
+    union {
+        TFormComm comm_;
+    };
+    bool commMade_ = false;
+};
+
+// The window's caption for an executable: its file name without folder and
+// extension, " v." and the version ("kv20rcfg v.1.4.5").
+std::string CaptionFor(const std::string& executable);
+// The executable's bare name ("kv20rcfg").
+std::string ProgramName(const std::string& executable);
+
+}  // namespace kv

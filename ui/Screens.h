@@ -1,20 +1,129 @@
 // The rules of the seven tab pages: what each reads when it is shown and
 // what its buttons and grids do.
+//
+// The screens hold no data of their own. Every cell and field is written by
+// a setting object of the catalogue; a screen only sets an object's action
+// and hands it to the session's Run. Handlers run on the UI thread and may
+// wait for the worker in a nested event loop (Run does), so each holds the
+// window's THandlerScope while it runs.
+//
+// A load action that runs several jobs stops starting them once the session
+// has left the connected modes (a failed re-login, an unplugged device,
+// "Отмена" in the password dialog): one failure gives one message, not one
+// per remaining object. The jobs already run stay done, and the tab's mark
+// is set as after a complete load, so the next connection reads it again.
 #pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace kv {
 
 class TForm1;
+class TFile;
+class TJoint1;
+class TMailDlg;
 
 class TScreens {
 public:
-    explicit TScreens(TForm1& form);
+    static constexpr const char* kSystemModeOnly = "Операция возможна только в системном режиме.";
 
-    // The tab page `index` was shown.
+    // Binds the mailbox object's current-row hook to the mail grid and
+    // subscribes to the holiday check box.
+    explicit TScreens(TForm1& form);
+    ~TScreens();
+    TScreens(const TScreens&) = delete;
+    TScreens& operator=(const TScreens&) = delete;
+
+    // The tab page `index` (kTabNumbers ...) was shown: its load action.
     void TabShown(int index);
 
+    // ---- load actions, one per tab. Each reads only under its own rule
+    // (mode, mark) and returns once its last job has ended, so a caller
+    // (the settings export) finds the data in place afterwards.
+    void LoadNumbers();
+    void LoadGreetings();
+    void LoadTime();
+    void LoadMenu();
+    void LoadMail();
+    void LoadSysParams();
+    void LoadMessages();
+
+    // ---- the user's actions, by the control's name: a button's click, a
+    // grid's double click on its current cell. False for a name that has no
+    // action here (the caller then does nothing).
+    bool Click(const std::string& control);
+    bool DoubleClick(const std::string& grid);
+    // Every button name Click knows, and every grid name DoubleClick knows.
+    static const std::vector<std::string>& ClickControls();
+    static const std::vector<std::string>& DoubleClickGrids();
+
+    // ---- "Номера"
+    // Extension list: 10 add a number, 15 add a range, 20 remove a number,
+    // 25 remove a range.
+    void ListAction(int action);
+    // "Изменить" of a row: edits that setting (action 1).
+    void EditSetting(TJoint1* object);
+
+    // ---- "Приветствия" and "Меню" (grid: sgGreetings or sgMenu)
+    void MenuUpload(const std::string& grid);
+    void MenuDownload(const std::string& grid);
+    void MenuDelete(const std::string& grid);
+    // Column 1 uploads, columns 2 to 11 edit that key; elsewhere nothing.
+    void MenuDoubleClick(const std::string& grid);
+
+    // ---- "Время"
+    void sgTimeDblClick();
+    // The holiday box changed state; writes it only while the box is enabled.
+    void cbHolidayClick();
+    // Opens the clock dialog inside the busy state.
+    void btnSetTimeClick();
+
+    // ---- "Почта"
+    void MailAction(int action);
+
+    // ---- "Системные параметры"
+    // btnSysParams and the grid's double click: edits the selected row's
+    // setting, in system mode only.
+    void EditSysParam();
+
+    // ---- "Замена сообщений"
+    // btnGreetOverride and the replacement grid's double click.
+    void EditGreetOverride();
+    void MessageUpload();
+    void MessageDownload();
+    void MessageDelete();
+
+    // ---- transfers of one voice file (a service message or a voice menu)
+    // Open dialog, then the transfer dialog; a cancelled dialog sends nothing.
+    void StartUpload(TFile& file);
+    // Only with a file on the unit: save dialog proposing its name, then the
+    // transfer dialog.
+    void StartDownload(TFile& file);
+
 private:
+    bool closed() const;
+    bool connected() const;
+    bool systemMode() const;
+    // Shows the system-mode message unless in system mode.
+    bool requireSystemMode() const;
+    // Runs one job and waits for its end.
+    void run(TJoint1* object, int action);
+    // A tab's load: in a connected mode (or in system mode only) and while
+    // the tab's mark is clear, reads the objects inside one busy section and
+    // sets the mark.
+    void load(int tab, bool systemOnly, const std::function<std::vector<TJoint1*>()>& objects);
+    // Reads the objects in order (action 3); stops once the session has
+    // left the connected modes. Returns once the last job started has ended.
+    void readAll(const std::vector<TJoint1*>& objects);
+    // The voice-menu object of a greetings or menu grid's current row.
+    TFile* currentMenu(const std::string& grid) const;
+    TFile* currentMessage() const;
+    TMailDlg* mailboxes() const;
+
     TForm1& form_;
+    int holidayTicket_ = 0;
 };
 
 }  // namespace kv

@@ -6,25 +6,83 @@
 namespace kv {
 
 namespace {
+
+// What a thread gets while no bridge is installed: no thread is the UI
+// thread and no work is taken. ProcessEvents still waits its slice (a loop
+// that drains the UI thread in slices must not spin), and Wake ends it.
+class TRefusingUiBridge : public TUiBridge {
+public:
+    bool Synchronize(std::function<void()>) override { return false; }
+    void ProcessEvents(int ms) override
+    {
+        std::unique_lock<std::mutex> lk(m_);
+        if (ms > 0)
+            cv_.wait_for(lk, std::chrono::milliseconds(ms), [this] { return woken_; });
+        woken_ = false;
+    }
+    void Wake() override
+    {
+        std::lock_guard<std::mutex> g(m_);
+        woken_ = true;
+        cv_.notify_all();
+    }
+    bool IsUiThread() const override { return false; }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool woken_ = false;
+};
+
+TRefusingUiBridge& Refusal()
+{
+    // Never destroyed: detached port threads may ask while the process exits.
+    static TRefusingUiBridge* r = new TRefusingUiBridge;
+    return *r;
+}
+
 std::atomic<TUiBridge*> g_bridge{nullptr};
 std::mutex g_handlerMutex;
 TExceptionHandler g_handler;
+
+TExceptionHandler CurrentHandler()
+{
+    std::lock_guard<std::mutex> g(g_handlerMutex);
+    return g_handler;
+}
+
 }  // namespace
+
+void RunApplicationExceptionHandler(std::exception_ptr e)
+{
+    TExceptionHandler h = CurrentHandler();
+    if (!h) {
+        WriteExceptionToStderr(e);
+        return;
+    }
+    try {
+        h(e);
+    } catch (...) {
+    }
+}
 
 TUiBridge& UiBridge()
 {
     TUiBridge* b = g_bridge.load();
-    if (b)
-        return *b;
-    static TQueueUiBridge fallback;
-    TUiBridge* expected = nullptr;
-    g_bridge.compare_exchange_strong(expected, &fallback);
-    return *g_bridge.load();
+    return b ? *b : Refusal();
 }
 
 void SetUiBridge(TUiBridge* bridge)
 {
     g_bridge.store(bridge);
+    // Whoever waits in the refusal's ProcessEvents looks again.
+    if (bridge)
+        Refusal().Wake();
+}
+
+bool HasUiBridge()
+{
+    return g_bridge.load() != nullptr;
 }
 
 void SetApplicationExceptionHandler(TExceptionHandler handler)
@@ -35,18 +93,17 @@ void SetApplicationExceptionHandler(TExceptionHandler handler)
 
 void HandleApplicationException(std::exception_ptr e)
 {
-    TExceptionHandler h;
-    {
-        std::lock_guard<std::mutex> g(g_handlerMutex);
-        h = g_handler;
-    }
-    if (h) {
-        try {
-            h(e);
-        } catch (...) {
-        }
+    TUiBridge& ui = UiBridge();
+    if (ui.IsUiThread()) {
+        RunApplicationExceptionHandler(e);
         return;
     }
+    if (!ui.Synchronize([e] { RunApplicationExceptionHandler(e); }))
+        WriteExceptionToStderr(e);
+}
+
+void WriteExceptionToStderr(std::exception_ptr e)
+{
     try {
         std::rethrow_exception(e);
     } catch (const std::exception& ex) {
@@ -83,7 +140,7 @@ bool TQueueUiBridge::Synchronize(std::function<void()> fn)
         try {
             fn();
         } catch (...) {
-            HandleApplicationException(std::current_exception());
+            RunApplicationExceptionHandler(std::current_exception());
         }
         return true;
     }
@@ -112,7 +169,7 @@ void TQueueUiBridge::ProcessEvents(int ms)
         try {
             task->fn();
         } catch (...) {
-            HandleApplicationException(std::current_exception());
+            RunApplicationExceptionHandler(std::current_exception());
         }
         lk.lock();
         task->finished = true;

@@ -1,9 +1,11 @@
 // The one road from any thread to the user-interface thread.
 //
-// Port events, transfer events and the worker's dialog steps all reach the
-// UI thread through Synchronize(). The window installs a Qt bridge; tests
-// and command-line tools install TQueueUiBridge and drain it on the thread
-// that owns it.
+// Port events, transfer events, the worker's dialog steps and the
+// application's exceptions all reach the UI thread through Synchronize().
+// The window installs a Qt bridge; tests and command-line tools install a
+// TQueueUiBridge themselves and drain it on the thread that owns it. There
+// is no bridge by default: a thread that asks while none is installed gets
+// a refusal (see UiBridge()).
 #pragma once
 
 #include <condition_variable>
@@ -32,18 +34,37 @@ public:
     virtual bool IsUiThread() const = 0;
 };
 
-// The bridge in force. Installed once at start-up (tests install their own);
-// without one installed, a process-wide TQueueUiBridge owned by the first
-// thread that asks is used.
+// The bridge in force. The program (or the test) that owns the UI thread
+// installs one with SetUiBridge before any port opens or job runs, and
+// uninstalls it (SetUiBridge(nullptr)) before the bridge goes away.
+//
+// While none is installed, UiBridge() is the refusal: Synchronize returns
+// false without running fn, IsUiThread is false on every thread,
+// ProcessEvents only waits up to ms (or until Wake) and runs nothing. A
+// thread that asks then never becomes a UI thread of its own.
 TUiBridge& UiBridge();
 void SetUiBridge(TUiBridge* bridge);
+// Whether a bridge is installed.
+bool HasUiBridge();
 
 // The application's exception handler. The default writes the message to
 // standard error. Handlers of port events, transfer events and UI steps end
 // up here when they throw.
+//
+// The handler runs on the UI thread only (a Qt handler may open a message
+// box). HandleApplicationException may be called on any thread: off the UI
+// thread it hands the exception over through Synchronize and waits until
+// the handler has run; when the UI thread takes no more work (no bridge in
+// force, or the bridge refuses) the message goes to standard error instead
+// and the handler is not called.
 using TExceptionHandler = std::function<void(std::exception_ptr)>;
 void SetApplicationExceptionHandler(TExceptionHandler handler);
 void HandleApplicationException(std::exception_ptr e);
+// For a bridge that caught an exception of work it ran on its own UI
+// thread: calls the handler (or the default) right there.
+void RunApplicationExceptionHandler(std::exception_ptr e);
+// What the default handler writes: "kvmanage: " and the exception's text.
+void WriteExceptionToStderr(std::exception_ptr e);
 
 // Headless bridge: a queue that the owning thread drains in ProcessEvents.
 class TQueueUiBridge : public TUiBridge {

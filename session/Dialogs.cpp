@@ -11,14 +11,23 @@ namespace {
 
 // Without a window: messages go to standard error, the password dialog is
 // closed at once.
+void writeToConsole(TMessageKind kind, const std::string& text)
+{
+    std::fprintf(stderr, "%s: %s\n", kind == TMessageKind::Error ? "Error" : "Warning", text.c_str());
+}
+
 class TConsoleDialogs : public TDialogs {
 public:
-    void Message(TMessageKind kind, const std::string& text) override
-    {
-        std::fprintf(stderr, "%s: %s\n", kind == TMessageKind::Error ? "Error" : "Warning", text.c_str());
-    }
+    void Message(TMessageKind kind, const std::string& text) override { writeToConsole(kind, text); }
     TPasswordAnswer Password() override { return {}; }
 };
+
+// A message that no UI thread takes any more still reaches standard error.
+void showMessage(TMessageKind kind, const std::string& text)
+{
+    if (!UiBridge().Synchronize([&] { Dialogs().Message(kind, text); }))
+        writeToConsole(kind, text);
+}
 
 std::atomic<TDialogs*> g_dialogs{nullptr};
 
@@ -38,12 +47,12 @@ void SetDialogs(TDialogs* dialogs)
 
 void ShowError(const std::string& text)
 {
-    UiBridge().Synchronize([&] { Dialogs().Message(TMessageKind::Error, text); });
+    showMessage(TMessageKind::Error, text);
 }
 
 void ShowWarning(const std::string& text)
 {
-    UiBridge().Synchronize([&] { Dialogs().Message(TMessageKind::Warning, text); });
+    showMessage(TMessageKind::Warning, text);
 }
 
 TPasswordAnswer AskPassword()

@@ -108,9 +108,7 @@ void TCOMServer::runJob()
         }
     } catch (...) {
         // A step failed in a way its job does not handle: the job ends here.
-        std::exception_ptr failure = std::current_exception();
-        if (!UiBridge().Synchronize([failure] { std::rethrow_exception(failure); }))
-            HandleApplicationException(failure);
+        HandleApplicationException(std::current_exception());
     }
     if (afterFinish)
         UiBridge().Synchronize(afterFinish);

@@ -22,7 +22,7 @@ void runGuarded(const std::function<void()>& fn)
     try {
         fn();
     } catch (...) {
-        HandleApplicationException(std::current_exception());
+        RunApplicationExceptionHandler(std::current_exception());
     }
 }
 

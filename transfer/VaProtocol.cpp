@@ -1,5 +1,6 @@
 #include "transfer/VaProtocol.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "serial/UiBridge.h"
@@ -133,6 +134,38 @@ int TVaProtocolThread::ReadByte()
     std::lock_guard<TVaCriticalSection> g(queueLock_);
     queue_.Take(&b, 1);
     return b;
+}
+
+int TVaProtocolThread::ReadByteWithin(int ms)
+{
+    if (!HasData() && !cancelled_)
+        WaitForData(ms);
+    if (overflow_) {
+        SendCancel();
+        Fail(vtOverflow);
+    }
+    if (cancelled_)
+        return 0;
+    uint8_t b = 0;
+    std::lock_guard<TVaCriticalSection> g(queueLock_);
+    if (queue_.Count() == 0)
+        return -1;
+    queue_.Take(&b, 1);
+    return b;
+}
+
+void TVaProtocolThread::PurgeUntilQuiet(int quietMs)
+{
+    const uint64_t end = TickMs() + static_cast<uint64_t>(timeout_ > 0 ? timeout_ : 0);
+    for (;;) {
+        {
+            std::lock_guard<TVaCriticalSection> g(queueLock_);
+            queue_.Clear();
+        }
+        const uint64_t now = TickMs();
+        if (now >= end || !WaitForData(static_cast<int>(std::min<uint64_t>(quietMs, end - now))))
+            return;
+    }
 }
 
 void TVaProtocolThread::CountError(int code, bool withCan)

@@ -32,6 +32,7 @@ constexpr int vtSuccess = 0;
 constexpr int vtCancelled = -3;        // cancelled here; CAN CAN sent
 constexpr int vtPeerCancelled = -4;    // CAN received
 constexpr int vtProtocolError = -5;
+constexpr int vtShortFile = -6;        // receiving: EOT before the size block 0 announced
 constexpr int vtReadFailed = -7;       // reading the local file
 constexpr int vtWriteFailed = -8;      // writing the local file
 constexpr int vtTooManyErrors = -9;    // the error count reached MaxErrors
@@ -105,6 +106,13 @@ protected:
     // Waits up to ms for a byte to be queued (or a cancel or an overflow);
     // true when one is queued.
     bool WaitForData(int ms);
+    // The next byte if one is queued within ms, else -1 (no error is
+    // counted); 0 once the transfer is cancelled. For the bytes of a block
+    // already started, which follow each other without pause.
+    int ReadByteWithin(int ms);
+    // Drops received bytes until none has come for quietMs, or Timeout has
+    // passed in all: the rest of a block that was given up.
+    void PurgeUntilQuiet(int quietMs);
     // Counts one error; at MaxErrors ends the transfer with -9 (CAN CAN
     // first when withCan), otherwise raises OnError.
     void CountError(int code, bool withCan);

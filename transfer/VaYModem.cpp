@@ -163,7 +163,7 @@ int TVaYModemThread::ReceivedSize(const uint8_t* block, int length)
     const uint8_t* end = block + length;
     const uint8_t* p = std::find(block, end, 0);
     if (p == end || ++p == end || *p < '0' || *p > '9')
-        return INT_MAX;
+        return kSizeUnknown;
     int64_t size = 0;
     for (; p != end && *p >= '0' && *p <= '9'; ++p)
         size = std::min<int64_t>(size * 10 + (*p - '0'), INT_MAX);
@@ -350,6 +350,9 @@ void TVaYModemThread::SendHandshake(int h)
 int TVaYModemThread::ReceiveBlock(int expected, int h)
 {
     std::memset(block_, 0, sizeof block_);
+    // Within a block the bytes follow each other without pause: one that has
+    // not come within the gap was lost, and the block is asked for again.
+    const int gapMs = std::min(kByteGapMs, timeout_);
     int length = 0;
     for (;;) {
         const int c = ReadByte();
@@ -358,19 +361,27 @@ int TVaYModemThread::ReceiveBlock(int expected, int h)
         } else if (c == xy::STX) {
             length = 1024;
         } else if (c == xy::EOT) {
-            SendByte(xy::ACK);
-            Fail(vtSuccess);
+            return kEot;
         } else if (c == xy::CAN) {
             Fail(vtPeerCancelled);
         } else if (c != 0) {
             Fail(vtProtocolError);
         }
-        const int number = ReadByte();
-        ReadByte();  // the complement is not checked
+        // 0 keeps the length of the block asked for again.
+        bool lost = false;
+        auto next = [&]() -> uint8_t {
+            if (lost)
+                return 0;
+            const int b = ReadByteWithin(gapMs);
+            lost = b < 0;
+            return static_cast<uint8_t>(lost ? 0 : b);
+        };
+        const int number = next();
+        next();  // the complement is not checked
         uint16_t crc = 0;
         uint8_t sum = 0;
         for (int i = 0; i < length; ++i) {
-            const uint8_t b = static_cast<uint8_t>(ReadByte());
+            const uint8_t b = next();
             block_[i] = b;
             if (h == xy::NAK)
                 sum = static_cast<uint8_t>(sum + b);
@@ -379,15 +390,28 @@ int TVaYModemThread::ReceiveBlock(int expected, int h)
         }
         bool match;
         if (h == xy::NAK) {
-            match = ReadByte() == sum;
+            match = next() == sum;
         } else {
-            const int hi = ReadByte();
-            const int lo = ReadByte();
+            const int hi = next();
+            const int lo = next();
             match = ((hi << 8) | lo) == crc;
         }
         if (Cancelled()) {
             SendCancel();
             Fail(vtCancelled);
+        }
+        if (lost) {
+            PurgeUntilQuiet(gapMs);
+            CountError(veTimeout, true);
+            SendByte(xy::NAK);
+            continue;
+        }
+        // A NUL where no block was announced yet: a block of no length,
+        // whose empty check would match anything.
+        if (length == 0) {
+            CountError(veBadBlock, true);
+            SendByte(xy::NAK);
+            continue;
         }
         if (number != (expected & 0xFF)) {
             SendCancel();
@@ -413,6 +437,16 @@ void TVaYModemThread::ReceiveFile(const std::string& path, int size, int h)
     int64_t pos = 0;
     for (int n = 1;; ++n) {
         const int length = ReceiveBlock(n, h);
+        if (length == kEot) {
+            // The sender ended the file before the size it announced: what
+            // arrived is not the file, whatever the sender thinks.
+            if (size != kSizeUnknown && pos < size) {
+                SendCancel();
+                Fail(vtShortFile);
+            }
+            SendByte(xy::ACK);
+            Fail(vtSuccess);
+        }
         // The announced size is honoured: the padding of the last block is
         // not written.
         int64_t count = length;
@@ -440,6 +474,13 @@ void TVaYModemThread::Download()
     for (;;) {
         SendHandshake(h);
         const int length = ReceiveBlock(0, xy::CRC);
+        if (length == kEot) {
+            // The end of the last file again: the sender did not get our
+            // answer to it. Answer once more and wait for the next header.
+            SendByte(xy::ACK);
+            CountError(veUnexpected, false);
+            continue;
+        }
         if (block_[0] == 0) {
             if (h != xy::STREAM)
                 SendByte(xy::ACK);

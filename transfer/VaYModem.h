@@ -6,6 +6,20 @@
 //   TVaYModem  (TVaXYModem)           Files, Protocol, TargetFolder
 //   TVaXYModemThread, TVaYModemThread the sender and the receiver
 //
+// Exit codes (constants in VaProtocol.h): 0 the batch ended normally; -3
+// cancelled here; -4 cancelled by the peer; -5 protocol error; -6 a received
+// file ended (EOT) before the size its block 0 announced: the sender gets
+// CAN CAN and the file is not listed in Files; -7 / -8 reading / writing the
+// local file failed; -9 the error count reached MaxErrors; -10 no sender
+// answered the handshakes; -11 / -12 the local file could not be created /
+// opened; -14 more than 4096 bytes waited in the receive queue.
+//
+// The receiver never takes a block of no length (a NUL where the block's
+// header byte belongs, before any header was read) or a block whose bytes
+// stop for more than kByteGapMs: both are bad blocks, answered with NAK. An
+// EOT where block 0 is awaited (the sender repeats its end of file when our
+// answer was lost) is answered with ACK again, and block 0 is awaited anew.
+//
 // Typical use on the UI thread:
 //
 //   TVaYModem ym;
@@ -96,9 +110,14 @@ public:
     // Empty when the header has no NUL or the name is empty, "." or ".."
     // or holds a control character.
     static std::string ReceivedName(const uint8_t* block, int length);
+    // A header without size digits; every block is then written whole.
+    static constexpr int kSizeUnknown = 0x7FFFFFFF;
     // The announced size: the decimal digits right after the name's NUL;
-    // 0x7FFFFFFF when there are none.
+    // kSizeUnknown when there are none.
     static int ReceivedSize(const uint8_t* block, int length);
+    // The longest pause between two bytes of one block, ms (never more than
+    // Timeout): a byte that has not come by then was lost.
+    static constexpr int kByteGapMs = 1000;
     // path when no such file exists, else the first free
     // <folder>/<name>-<n><extension>, n counting from 1.
     static std::string FreeName(const std::string& path);
@@ -116,6 +135,8 @@ private:
     void SendFile(const std::string& path);
     // Receiver.
     void SendHandshake(int h);
+    // The length of the block received, or kEot for an EOT (not answered).
+    static constexpr int kEot = -1;
     int ReceiveBlock(int expected, int h);
     void ReceiveFile(const std::string& path, int size, int h);
 

@@ -10,11 +10,13 @@
 #include <fstream>
 #include <random>
 
+#include "PtyPeer.h"
 #include "UnitSession.h"
 #include "collections/File.h"
 #include "collections/MenuDlg.h"
 #include "collections/YModemU.h"
 #include "settings/View.h"
+#include "transfer/VaCrc.h"
 
 using namespace kvtest;
 using kv::TFile;
@@ -320,6 +322,122 @@ INSTANTIATE_TEST_SUITE_P(
                     "YMODEM: Incorrect error number format", "new.pcm"},
         TResultCase{{"--replace", "TRANSFER_RESULT:OK", "TRANSFER_RESULT:OK "}, "YMODEM: Unknown error", "new.pcm"},
         TResultCase{{"--drop", "TRANSFER_RESULT:*"}, "YMODEM: Time-out on status reply", "new.pcm"}));
+
+// ---- senders kvsim never is ------------------------------------------------------
+//
+// The unit is played by rules on a pseudo-terminal (no echo of its own: the
+// rules echo the commands), logged in and standing in "PC SYS>".
+
+namespace {
+
+std::string Block(int number, const std::string& data, size_t length)
+{
+    std::string body = data.substr(0, length);
+    body.resize(length, '\0');
+    const uint16_t crc = kv::VaCrc16(reinterpret_cast<const uint8_t*>(body.data()), length);
+    std::string f(1, length == 128 ? '\x01' : '\x02');
+    f += static_cast<char>(number);
+    f += static_cast<char>(255 - number);
+    return f + body + static_cast<char>(crc >> 8) + static_cast<char>(crc & 0xFF);
+}
+
+std::string HeaderBlock(const std::string& name, int size)
+{
+    return Block(0, name + '\0' + std::to_string(size), 128);
+}
+
+const std::string kAck = "\x06", kNak = "\x15", kEot = "\x04";
+
+struct TScriptedUnit {
+    TScriptedUnit()
+    {
+        comm.VaComm1.SetDeviceName(peer.Path());
+        comm.VaComm1.Open();
+        session.level = 6;
+        slot.code = 60;
+        slot.menu = 6;
+        chosen = files / "keep.pcm";
+        WriteFile(chosen, "precious");
+        // DLMSG for slot 60, then the unit starts sending.
+        peer.On("DLMSG\r", "DLMSG\rN:");
+        peer.On("60\r", "60\rSTART\r");
+    }
+    ~TScriptedUnit() { server.Terminate(); }
+    // The slot read back after the transfer.
+    void ReadBack(int size)
+    {
+        peer.On("GET\r", "GET\rN:");
+        peer.On("60\r", "60\rMSG=f.pcm " + std::to_string(size) + "\r");
+    }
+    // Runs the download as the screen does; true when the dialog closed and
+    // the jobs after it ended within ms.
+    bool Download(int ms)
+    {
+        slot.action = 40;
+        TFormYMU dialog(session, comm, slot, chosen, temp.Path());
+        if (!dialog.Show())
+            return false;
+        const uint64_t end = kv::TickMs() + static_cast<uint64_t>(ms);
+        while (!dialog.Closed() && kv::TickMs() < end)
+            kv::UiBridge().ProcessEvents(100);
+        exitCode = dialog.ExitCode();
+        while (server.idle.WaitMs(0) != kv::wrSignaled && kv::TickMs() < end)
+            kv::UiBridge().ProcessEvents(100);
+        return dialog.Closed() && server.idle.WaitMs(0) == kv::wrSignaled;
+    }
+
+    TUiThread ui;
+    kv::TScriptedDialogs dialogs;
+    kv::TScriptedCollectionDialogs forms;
+    TPtyPeer peer{false};
+    kv::TFormComm comm;
+    kv::TCOMServer server;
+    kv::TKvMenu session{comm, server};
+    TFile slot;
+    TTempDir files, temp;
+    std::string chosen;
+    int exitCode = 1;
+};
+
+}  // namespace
+
+TEST(TransferFromAFaultySender, FileEndingBeforeItsAnnouncedSizeLeavesTheChosenFileAlone)
+{
+    TScriptedUnit u;
+    const std::string data = Pattern(2048, 21);
+    u.peer.On("C", HeaderBlock("f.pcm", 5000));
+    u.peer.On("C", Block(1, data, 1024));
+    u.peer.On(kAck, Block(2, data.substr(1024), 1024));
+    u.peer.On(kAck, kEot);
+    u.ReadBack(5000);
+    ASSERT_TRUE(u.Download(30000)) << "the transfer and its jobs did not end";
+    EXPECT_EQ(u.exitCode, kv::vtShortFile);
+    EXPECT_EQ(ReadFile(u.chosen), "precious");
+    EXPECT_EQ(Names(u.files.Path()), Strings{"keep.pcm"});
+    EXPECT_EQ(Names(u.temp.Path()), Strings{}) << "the 2048 bytes that came are gone";
+    // The unit's result line never comes here; the slot is read back.
+    EXPECT_EQ(u.dialogs.Messages(), Strings{"YMODEM: Time-out on status reply"});
+    EXPECT_EQ(u.slot.fileSize, 5000);
+}
+
+TEST(TransferFromAFaultySender, NulForABlockHeaderIsAskedForAgainAndTheWholeFileReplacesTheChosenOne)
+{
+    TScriptedUnit u;
+    const std::string data = Pattern(3072, 22);
+    u.peer.On("C", HeaderBlock("f.pcm", 3072));
+    u.peer.On("C", Block(1, data, 1024));
+    u.peer.On(kAck, std::string("\x00\x02\xFD\x00\x00", 5));
+    u.peer.On(kNak, Block(2, data.substr(1024, 1024), 1024));
+    u.peer.On(kAck, Block(3, data.substr(2048), 1024));
+    u.peer.On(kAck, kEot);
+    u.peer.On("C", Block(0, "", 128));
+    u.ReadBack(3072);
+    ASSERT_TRUE(u.Download(30000)) << "the transfer and its jobs did not end";
+    EXPECT_EQ(u.exitCode, 0);
+    EXPECT_TRUE(ReadFile(u.chosen) == data) << "not 2048 bytes without the second kilobyte";
+    EXPECT_EQ(Names(u.temp.Path()), Strings{});
+    EXPECT_EQ(u.dialogs.Messages(), Strings{"YMODEM: Time-out on status reply"});
+}
 
 // ---- replacing the chosen file ------------------------------------------------
 

@@ -776,6 +776,127 @@ TEST_F(WireDownload, CrcErrorsAreNakedAndCountedAndTheTenthEndsWithCanCan)
     EXPECT_EQ(e.ym.Files(), std::vector<std::string>{dir / "c"});
 }
 
+// A sender that stops early, repeats itself or loses a byte: the receiver
+// never reports as received what it did not get.
+
+TEST_F(WireDownload, EotBeforeTheAnnouncedSizeEndsWithCanCanAndMinus6AndListsNoFile)
+{
+    const std::string body = RandomBytes(2048, 11);
+    peer.Run([&](TRawPeer& p) {
+        Expect(p, CRC);
+        p.Send(Frame(0, Header("short.wav", "5000"), 128));
+        Expect(p, ACK);
+        Expect(p, CRC);
+        p.Send(Frame(1, body, 1024));
+        Expect(p, ACK);
+        p.Send(Frame(2, body.substr(1024), 1024));
+        Expect(p, ACK);
+        p.Send(EOT);
+    });
+    TEngine e(peer.Path());
+    e.Download(dir.Path());
+    ASSERT_TRUE(e.RunUntilEnd(20000));
+    ASSERT_EQ(peer.Join(), "");
+    EXPECT_EQ(e.exitCode, kv::vtShortFile);
+    EXPECT_EQ(peer.Rest(200), kCanCan) << "the EOT is not acknowledged";
+    EXPECT_TRUE(e.ym.Files().empty());
+}
+
+TEST_F(WireDownload, RepeatedEotWhereAHeaderIsAwaitedIsAnsweredAgainAndTheBatchGoesOn)
+{
+    const std::string a = RandomBytes(700, 12), b = RandomBytes(300, 13);
+    peer.Run([&](TRawPeer& p) {
+        SendFile(p, Header("a", "700"), {Frame(1, a, 1024)});
+        // As if our ACK had been lost: the sender sends its EOT again.
+        Expect(p, CRC);
+        p.Send(EOT);
+        Expect(p, ACK);
+        SendFile(p, Header("b", "300"),
+                 {Frame(1, b.substr(0, 128), 128), Frame(2, b.substr(128, 128), 128), Frame(3, b.substr(256), 128)});
+        EndBatch(p);
+    });
+    TEngine e(peer.Path());
+    e.Download(dir.Path());
+    ASSERT_TRUE(e.RunUntilEnd(20000));
+    ASSERT_EQ(peer.Join(), "");
+    EXPECT_EQ(e.exitCode, 0);
+    EXPECT_EQ(e.ym.Files(), (std::vector<std::string>{dir / "a", dir / "b"}));
+    EXPECT_EQ(ReadFile(dir / "a"), a);
+    EXPECT_EQ(ReadFile(dir / "b"), b);
+    ASSERT_EQ(e.errors.size(), 1u);
+    EXPECT_EQ(e.errors[0].code, -16);
+}
+
+TEST_F(WireDownload, NulInPlaceOfABlockHeaderIsABadBlockNotAnEmptyOne)
+{
+    const std::string data = RandomBytes(3072, 14);
+    peer.Run([&](TRawPeer& p) {
+        Expect(p, CRC);
+        p.Send(Frame(0, Header("n", "3072"), 128));
+        Expect(p, ACK);
+        Expect(p, CRC);
+        p.Send(Frame(1, data, 1024));
+        Expect(p, ACK);
+        // A header byte of 0, block number 2, its complement, and a CRC of 0,
+        // which is the CRC of no data at all.
+        p.Send(std::string("\x00\x02\xFD\x00\x00", 5));
+        Expect(p, NAK);
+        p.Send(Frame(2, data.substr(1024, 1024), 1024));
+        Expect(p, ACK);
+        p.Send(Frame(3, data.substr(2048), 1024));
+        Expect(p, ACK);
+        p.Send(EOT);
+        Expect(p, ACK);
+        EndBatch(p);
+    });
+    TEngine e(peer.Path());
+    e.Download(dir.Path());
+    ASSERT_TRUE(e.RunUntilEnd(20000));
+    ASSERT_EQ(peer.Join(), "");
+    EXPECT_EQ(e.exitCode, 0);
+    EXPECT_EQ(ReadFile(dir / "n"), data);
+    ASSERT_EQ(e.errors.size(), 1u);
+    EXPECT_EQ(e.errors[0].code, -15);
+}
+
+TEST_F(WireDownload, ByteLostInsideABlockIsNakedAfterASecondNotAfterTheTimeout)
+{
+    // The receiver keeps its 60 s time-out: only the pause inside a block
+    // is short. The whole test ends well within one such time-out.
+    const std::string data = RandomBytes(2000, 15);
+    std::string lost = Frame(2, data.substr(1024), 1024);
+    lost.erase(500, 1);
+    std::string early;
+    peer.Run([&](TRawPeer& p) {
+        Expect(p, CRC);
+        p.Send(Frame(0, Header("l", "2000"), 128));
+        Expect(p, ACK);
+        Expect(p, CRC);
+        // Before a block has begun the receiver waits its full time-out.
+        if (p.WaitAny(1500))
+            early = p.Rest(0);
+        p.Send(Frame(1, data, 1024));
+        Expect(p, ACK);
+        p.Send(lost);
+        Expect(p, NAK);
+        p.Send(Frame(2, data.substr(1024), 1024));
+        Expect(p, ACK);
+        p.Send(EOT);
+        Expect(p, ACK);
+        EndBatch(p);
+    });
+    TEngine e(peer.Path());
+    EXPECT_EQ(e.ym.Timeout(), 60000);
+    e.Download(dir.Path());
+    ASSERT_TRUE(e.RunUntilEnd(30000));
+    ASSERT_EQ(peer.Join(), "");
+    EXPECT_EQ(early, "") << "nothing is sent while the first byte of a block is awaited";
+    EXPECT_EQ(e.exitCode, 0);
+    EXPECT_EQ(ReadFile(dir / "l"), data);
+    ASSERT_EQ(e.errors.size(), 1u);
+    EXPECT_EQ(e.errors[0].code, -1);
+}
+
 TEST_F(WireDownload, CanAsBlockHeaderEndsWithMinus4WithoutAnswer)
 {
     peer.Run([&](TRawPeer& p) {

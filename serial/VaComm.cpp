@@ -242,6 +242,8 @@ struct TVaCustomComm::Impl {
 
     bool haveCounters = false;
     termio::TErrorCounters counters;  // under readLock
+    termio::TErrorCounters countersAtOpen;
+    std::atomic<int> openError{0};
 
     std::shared_ptr<TVaEventThreadState> EventState()
     {
@@ -596,6 +598,7 @@ void TVaCustomComm::Open()
                 ApplyLineSettings();
             termio::RequestLowLatency(impl_->fd);
             impl_->haveCounters = termio::ReadErrorCounters(impl_->fd, impl_->counters);
+            impl_->countersAtOpen = impl_->counters;
             // The tty layer sizes its own queues; the write queue takes
             // WriteSize below. Reads are non-blocking and return what has
             // arrived, even nothing, which is what the read time-outs ask.
@@ -626,11 +629,13 @@ void TVaCustomComm::CreateDevice()
     const std::string path = VaResolveDevice(name);
     int fd = -1;
     int err = ENOENT;
+    impl_->openError = 0;
     if (!path.empty()) {
         fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         err = errno;
     }
     if (fd < 0) {
+        impl_->openError = err;
         if (err == ENOENT) {
             char buf[512];
             std::snprintf(buf, sizeof buf, kMsgNotFound, name.c_str());
@@ -642,11 +647,13 @@ void TVaCustomComm::CreateDevice()
     // tty's exclusive mode against openers that do not lock.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         err = errno == EWOULDBLOCK ? EBUSY : errno;
+        impl_->openError = err;
         close(fd);
         RaiseCantOpen(name, err);
     }
     if (ioctl(fd, TIOCEXCL) != 0) {
         err = errno;
+        impl_->openError = err;
         close(fd);
         RaiseCantOpen(name, err);
     }
@@ -967,6 +974,26 @@ int TVaCustomComm::InputCount()
         Raise(kMsgStatus, errno);
     }
     return n;
+}
+
+int TVaCustomComm::LastOpenError() const
+{
+    return impl_->openError;
+}
+
+bool TVaCustomComm::ErrorCounts(TVaErrorCounts& out)
+{
+    std::lock_guard<TVaCriticalSection> g(impl_->readLock);
+    const int fd = impl_->fd;
+    termio::TErrorCounters now;
+    if (fd < 0 || !impl_->haveCounters || impl_->deviceLost || !termio::ReadErrorCounters(fd, now))
+        return false;
+    const auto& was = impl_->countersAtOpen;
+    out.frame = now.frame - was.frame;
+    out.parity = now.parity - was.parity;
+    out.overrun = (now.overrun - was.overrun) + (now.bufOverrun - was.bufOverrun);
+    out.brk = now.brk - was.brk;
+    return true;
 }
 
 TVaLineStatus TVaCustomComm::LineStatus()

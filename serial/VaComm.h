@@ -343,6 +343,11 @@ private:
     bool active_ = true;
 };
 
+// The driver's line-error counts since the port opened.
+struct TVaErrorCounts {
+    uint32_t frame = 0, parity = 0, overrun = 0, brk = 0;
+};
+
 struct TVaLineStatus {
     uint32_t Errors = 0;     // CE_ flags since the last call
     uint32_t Status = 0;     // driver status word (0 on this platform)
@@ -378,6 +383,12 @@ public:
     int GetBytes(uint8_t* buffer, int count);
     int InputCount();
     TVaLineStatus LineStatus();
+    // The system's error code of the last Open's device open (ENOENT,
+    // EACCES, EBUSY, ...); 0 when the device opened.
+    int LastOpenError() const;
+    // The line errors the driver counted since the port opened; false when
+    // the port is closed or the driver keeps no counts (pseudo-terminals).
+    bool ErrorCounts(TVaErrorCounts& out);
     // Flags: 0x01 abort output, 0x02 abort input, 0x04 clear output,
     // 0x08 clear input.
     void Flush(int flags);

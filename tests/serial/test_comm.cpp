@@ -288,11 +288,15 @@ TEST_F(CommTest, MissingDeviceAndDeviceAlreadyOpen)
     SetVaDeviceResolver(nullptr);
     missing.SetDeviceName("/dev/kv-no-such-device");
     EXPECT_EQ(ErrorOf([&] { missing.Open(); }), "Specified device not found (/dev/kv-no-such-device).");
+    EXPECT_EQ(missing.LastOpenError(), ENOENT);
 
     TPty pty;
     TVaComm& first = NewPort(pty.path);
     first.Open();
     ASSERT_TRUE(first.IsOpen());
+    EXPECT_EQ(first.LastOpenError(), 0);
+    TVaErrorCounts counts;
+    EXPECT_FALSE(first.ErrorCounts(counts));  // a pseudo-terminal counts no line errors
 
     const std::string busy = std::string(" (Error 16, ") + std::strerror(EBUSY) + ")";
     TVaComm& second = NewPort("COM%d");
@@ -303,6 +307,7 @@ TEST_F(CommTest, MissingDeviceAndDeviceAlreadyOpen)
     SetVaDeviceResolver(nullptr);
     second.SetDeviceName(pty.path);
     EXPECT_EQ(ErrorOf([&] { second.Open(); }), "Can't open specified device " + pty.path + busy);
+    EXPECT_EQ(second.LastOpenError(), EBUSY);
     if (geteuid() != 0) {  // the tty's exclusive mode keeps out openers that do not lock
         EXPECT_EQ(open(pty.path.c_str(), O_RDWR | O_NOCTTY), -1);
         EXPECT_EQ(errno, EBUSY);
@@ -312,13 +317,16 @@ TEST_F(CommTest, MissingDeviceAndDeviceAlreadyOpen)
 
     // Closing lets go at once, even before the first port's threads are gone.
     first.Close();
+    EXPECT_FALSE(first.ErrorCounts(counts));
     second.Open();
     EXPECT_TRUE(second.IsOpen());
+    EXPECT_EQ(second.LastOpenError(), 0);
 
     TVaComm& notATty = NewPort("/dev/null");
     EXPECT_EQ(ErrorOf([&] { notATty.Open(); }),
               std::string("Can't open specified device /dev/null (Error 25, ") + std::strerror(ENOTTY) + ")");
     EXPECT_FALSE(notATty.IsOpen());
+    EXPECT_EQ(notATty.LastOpenError(), ENOTTY);
 }
 
 TEST_F(CommTest, LineSettingsReachTheDriver)

@@ -1,7 +1,7 @@
 # Shared by test.sh, run.sh and .ci/run: installs missing Debian packages
 # and configures and builds a tree. Sourced, not run.
 
-KV_PACKAGES=(cmake g++ make libgtest-dev qt6-base-dev lrzsz)
+KV_PACKAGES=(cmake g++ make pkg-config libgtest-dev qt6-base-dev libudev-dev qt6-translations-l10n dpkg-dev lrzsz)
 
 kv_missing_packages() {
     local p missing=()

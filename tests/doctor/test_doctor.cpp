@@ -1,0 +1,420 @@
+// The connection doctor: facts in, Russian cause and fix out, for every
+// cause; and the facts looked up for real for a pseudo-terminal that a
+// second process holds.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "ui/doctor/Doctor.h"
+
+namespace fs = std::filesystem;
+using namespace kv;
+
+namespace {
+
+::testing::AssertionResult Says(const std::string& text, const std::string& part)
+{
+    if (text.find(part) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
+TSerialDeviceInfo ftdi()
+{
+    TSerialDeviceInfo d;
+    d.node = "/dev/ttyUSB0";
+    d.sysPath = "/sys/devices/usb1/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0";
+    d.byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZP0B-if00-port0";
+    d.bus = "usb";
+    d.vendorId = "0403";
+    d.productId = "6001";
+    d.vendor = "FTDI";
+    d.product = "FT232R USB UART";
+    d.serial = "A10KZP0B";
+    d.driver = "ftdi_sio";
+    d.interfaceClass = "ff";
+    return d;
+}
+
+TSerialDeviceInfo acmModem()
+{
+    TSerialDeviceInfo d;
+    d.node = "/dev/ttyACM0";
+    d.bus = "usb";
+    d.vendorId = "2341";
+    d.productId = "0043";
+    d.product = "USB Serial";
+    d.driver = "cdc_acm";
+    d.interfaceClass = "02";
+    return d;
+}
+
+// A user "ivan" (uid 1000, groups ivan and audio) and a device
+// /dev/ttyUSB0 of root:dialout, 0660.
+TDoctorFacts openFailed(int err)
+{
+    TDoctorFacts f;
+    f.trouble = TConnectionTrouble::OpenFailed;
+    f.port = "COM1";
+    f.device = "/dev/ttyUSB0";
+    f.mapped = true;
+    f.openError = err;
+    f.file.exists = true;
+    f.file.charDevice = true;
+    f.file.uid = 0;
+    f.file.gid = 20;
+    f.file.owner = "root";
+    f.file.group = "dialout";
+    f.file.mode = 0660;
+    f.uid = 1000;
+    f.user = "ivan";
+    f.sessionGroups = {1000, 29};
+    f.userGroups = {"ivan", "audio"};
+    f.processes = {"bash", "kv20rcfg", "systemd"};
+    f.info = ftdi();
+    f.present = {ftdi()};
+    return f;
+}
+
+TDoctorFacts silent(TConnectionTrouble trouble)
+{
+    TDoctorFacts f = openFailed(0);
+    f.trouble = trouble;
+    return f;
+}
+
+}  // namespace
+
+TEST(Doctor, DeviceThatDoesNotExist)
+{
+    // The default device of COM2, no adapter chosen: which devices exist now.
+    TDoctorFacts f = openFailed(ENOENT);
+    f.port = "COM2";
+    f.device = "/dev/ttyS1";
+    f.mapped = false;
+    f.file = {};
+    f.info.reset();
+    std::string text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "Устройства /dev/ttyS1 нет."));
+    EXPECT_TRUE(Says(text, "COM2 по умолчанию открывает /dev/ttyS1"));
+    EXPECT_TRUE(Says(text, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZP0B-if00-port0 — FTDI FT232R USB UART "
+                           "(0403:6001, ftdi_sio), серийный номер A10KZP0B (/dev/ttyUSB0)"));
+    EXPECT_TRUE(Says(text, "окне «Порт...»"));
+    EXPECT_FALSE(Says(text, "brltty"));
+
+    // The by-id name of an adapter that is unplugged; nothing present.
+    f.mapped = true;
+    f.device = "/dev/serial/by-id/usb-1a86_USB2.0-Serial-if00-port0";
+    f.present.clear();
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "Это постоянное имя USB-адаптера «1a86 USB2.0-Serial»; такой адаптер сейчас не подключён."));
+    EXPECT_TRUE(Says(text, "нет ни одного последовательного устройства"));
+    EXPECT_FALSE(Says(text, "по умолчанию"));
+
+    // The braille daemon running makes USB adapters vanish.
+    f.processes.push_back("brltty");
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "sudo apt-get remove brltty"));
+
+    // A plain file where the device should be.
+    f = openFailed(ENOENT);
+    f.file.charDevice = false;
+    EXPECT_TRUE(Says(Diagnose(f), "есть, но это не устройство"));
+}
+
+TEST(Doctor, PermissionDenied)
+{
+    // Not in the group at all: the exact command.
+    TDoctorFacts f = openFailed(EACCES);
+    std::string text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "Нет прав на /dev/ttyUSB0: устройство принадлежит пользователю root и группе dialout, "
+                           "права crw-rw----."));
+    EXPECT_TRUE(Says(text, "Пользователь ivan не состоит в группе dialout."));
+    EXPECT_TRUE(Says(text, "  sudo usermod -aG dialout ivan\n"));
+
+    // Added to the group, but this login is older.
+    f.userGroups.push_back("dialout");
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "уже состоит в группе dialout"));
+    EXPECT_TRUE(Says(text, "после нового входа в систему"));
+    EXPECT_FALSE(Says(text, "usermod"));
+
+    // The group of another name is what the command names.
+    f = openFailed(EPERM);
+    f.file.group = "uucp";
+    EXPECT_TRUE(Says(Diagnose(f), "sudo usermod -aG uucp ivan"));
+
+    // Already running with the group: not a membership question.
+    f = openFailed(EACCES);
+    f.sessionGroups.push_back(20);
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "getfacl /dev/ttyUSB0"));
+    EXPECT_FALSE(Says(text, "usermod"));
+
+    // The group may not read and write.
+    f = openFailed(EACCES);
+    f.file.mode = 0600;
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "права crw-------"));
+    EXPECT_TRUE(Says(text, "sudo setfacl -m u:ivan:rw /dev/ttyUSB0"));
+}
+
+TEST(Doctor, BusyNamesTheHolder)
+{
+    TDoctorFacts f = openFailed(EBUSY);
+    f.holders = {{4242, "minicom", 1000, "ivan"}};
+    std::string text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "/dev/ttyUSB0 занято: его держит процесс 4242 (minicom)."));
+    EXPECT_TRUE(Says(text, "  kill 4242"));
+    EXPECT_FALSE(Says(text, "sudo kill"));
+
+    // Another user's process.
+    f.holders = {{77, "screen", 0, "root"}, {78, "cat", 1000, "ivan"}};
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "его держат процессы 77 (screen), пользователь root, 78 (cat)."));
+    EXPECT_TRUE(Says(text, "sudo kill 77 78"));
+
+    // Held by a process this user may not look into.
+    f.holders.clear();
+    f.holdersHidden = true;
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "занято процессом другого пользователя"));
+    EXPECT_TRUE(Says(text, "sudo fuser -v /dev/ttyUSB0"));
+
+    // Nobody holds it any more.
+    f.holdersHidden = false;
+    EXPECT_TRUE(Says(Diagnose(f), "не держит ни один процесс"));
+
+    // Another copy of this program.
+    f.holders = {{900, "kv20rcfg", 1000, "ivan"}};
+    EXPECT_TRUE(Says(Diagnose(f), "другой копией этой программы"));
+}
+
+TEST(Doctor, KnownGrabbersOfUsbAdapters)
+{
+    // ModemManager probing a fresh modem-class device: while it holds it...
+    TDoctorFacts f = openFailed(EBUSY);
+    f.device = "/dev/ttyACM0";
+    f.info = acmModem();
+    f.processes.push_back("ModemManager");
+    f.holders = {{321, "ModemManager", 0, "root"}};
+    std::string text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "его держит процесс 321 (ModemManager), пользователь root."));
+    EXPECT_TRUE(Says(text, "ENV{ID_MM_DEVICE_IGNORE}=\"1\""));
+    EXPECT_TRUE(Says(text, "sudo systemctl stop ModemManager"));
+    EXPECT_FALSE(Says(text, "kill"));
+
+    // ... and when its commands got in the way of the echo.
+    f = silent(TConnectionTrouble::NoEcho);
+    f.device = "/dev/ttyACM0";
+    f.info = acmModem();
+    f.processes.push_back("ModemManager");
+    f.received = 9;
+    f.receivedText = "AT\\rATE0\\r";
+    EXPECT_TRUE(Says(Diagnose(f), "ModemManager опрашивает"));
+    // Not for a device it was told to leave alone, nor one it does not probe.
+    f.info->properties["ID_MM_DEVICE_IGNORE"] = "1";
+    EXPECT_FALSE(Says(Diagnose(f), "ModemManager"));
+    f = silent(TConnectionTrouble::NoEcho);
+    f.processes.push_back("ModemManager");
+    EXPECT_FALSE(Says(Diagnose(f), "ModemManager"));
+
+    // The braille daemon holding a common USB-serial chip.
+    f = openFailed(EBUSY);
+    f.processes.push_back("brltty");
+    f.holders = {{55, "brltty", 0, "root"}};
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "брайлевского дисплея"));
+    EXPECT_TRUE(Says(text, "sudo apt-get remove brltty"));
+    // Present but the chip is not one it claims: not mentioned for a silent line.
+    f = silent(TConnectionTrouble::NoEcho);
+    f.processes.push_back("brltty");
+    EXPECT_TRUE(Says(Diagnose(f), "brltty"));
+    f.info->vendorId = "067b";
+    f.info->productId = "2303";
+    EXPECT_FALSE(Says(Diagnose(f), "brltty"));
+}
+
+TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
+{
+    // Nothing at all came back: the cable and the adapter, described.
+    TDoctorFacts f = silent(TConnectionTrouble::NoEcho);
+    f.counts.known = true;
+    std::string text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "не вернулось эхом"));
+    EXPECT_TRUE(Says(text, "не пришло ни одного байта"));
+    EXPECT_TRUE(Says(text, "Устройство: FTDI FT232R USB UART (0403:6001, ftdi_sio), серийный номер A10KZP0B, "
+                           "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZP0B-if00-port0."));
+
+    // Garbage with framing and parity errors: the speed or the device.
+    f.received = 37;
+    f.receivedText = "\\xF0\\x80\\xFE";
+    f.counts = {true, 12, 3, 0, 0};
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "С линии пришло байт: 37, но не эхо отправленного: «\\xF0\\x80\\xFE»."));
+    EXPECT_TRUE(Says(text, "ошибок кадра: 12, ошибок чётности: 3"));
+    EXPECT_TRUE(Says(text, "не на 19200 бод"));
+
+    // Clean bytes: right speed, another device.
+    f.counts = {true, 0, 0, 4, 0};
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "скорость совпадает, но отвечает не УАТС"));
+    EXPECT_TRUE(Says(text, "переполнения: 4"));
+
+    // A driver without counters; another opener on the line; no database entry.
+    f.counts = {};
+    f.holders = {{31, "cat", 1000, "ivan"}};
+    f.info.reset();
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "Счётчиков ошибок линии этот драйвер не ведёт."));
+    EXPECT_TRUE(Says(text, "открыто ещё и в процессе 31 (cat)"));
+    EXPECT_TRUE(Says(text, "Сведений об устройстве /dev/ttyUSB0 в базе устройств системы нет."));
+
+    // The echo came but no prompt: a loop-back plug or an echoing device.
+    f = silent(TConnectionTrouble::NoPrompt);
+    f.received = 30;
+    f.receivedText = "\\r\\r";
+    text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "приглашения «Password:» нет"));
+    EXPECT_TRUE(Says(text, "заглушка-петля"));
+
+    // Silent after the password.
+    EXPECT_TRUE(Says(Diagnose(silent(TConnectionTrouble::NoReply)), "на ввод пароля УАТС не ответила"));
+}
+
+TEST(Doctor, OtherOpenErrors)
+{
+    TDoctorFacts f = openFailed(EIO);
+    std::string text = Diagnose(f);
+    EXPECT_TRUE(Says(text, "Открыть /dev/ttyUSB0 не удалось: EIO"));
+    EXPECT_TRUE(Says(text, "отключите адаптер и подключите снова"));
+    f.openError = ENXIO;
+    EXPECT_TRUE(Says(Diagnose(f), "оборудования за ним нет"));
+    EXPECT_EQ(ModeString(0640, false), "-rw-r-----");
+    EXPECT_EQ(ModeString(0666, true), "crw-rw-rw-");
+}
+
+namespace {
+
+// A child that opens `path`, names itself `name`, reports ready and holds
+// the device until its pipe closes.
+pid_t holdInChild(const std::string& path, const char* name, bool lock, int& release)
+{
+    int ready[2], hold[2];
+    if (pipe(ready) != 0 || pipe(hold) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        close(hold[1]);
+        prctl(PR_SET_NAME, name);
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0 || (lock && flock(fd, LOCK_EX | LOCK_NB) != 0))
+            _exit(2);
+        char c = 'r';
+        if (write(ready[1], &c, 1) != 1)
+            _exit(3);
+        while (read(hold[0], &c, 1) > 0) {
+        }
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    release = hold[1];
+    pollfd p{ready[0], POLLIN, 0};
+    char c = 0;
+    const bool ok = poll(&p, 1, 10000) == 1 && read(ready[0], &c, 1) == 1 && c == 'r';
+    close(ready[0]);
+    return ok ? pid : -1;
+}
+
+void endChild(pid_t pid, int release)
+{
+    close(release);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+}  // namespace
+
+TEST(DoctorFacts, ARealHolderOfAPseudoTerminalIsNamed)
+{
+    int master = -1, slave = -1;
+    char name[64] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);  // only the child holds the terminal's device
+    int release = -1;
+    const pid_t child = holdInChild(name, "kvholder", false, release);
+    ASSERT_GT(child, 0);
+
+    TDoctorFacts f;
+    f.trouble = TConnectionTrouble::OpenFailed;
+    f.port = "COM1";
+    f.device = name;
+    f.mapped = true;
+    f.openError = EBUSY;
+    GatherFacts(f);
+    endChild(child, release);
+    close(master);
+
+    EXPECT_TRUE(f.file.exists);
+    EXPECT_TRUE(f.file.charDevice);
+    ASSERT_EQ(f.holders.size(), 1u);
+    EXPECT_EQ(f.holders[0].pid, child);
+    EXPECT_EQ(f.holders[0].command, "kvholder");
+    EXPECT_EQ(f.holders[0].uid, getuid());
+    EXPECT_FALSE(f.info.has_value());  // a pseudo-terminal is in no device list
+    EXPECT_NE(std::find(f.processes.begin(), f.processes.end(), "kvholder"), f.processes.end());
+    EXPECT_TRUE(Says(Diagnose(f), std::string(name) + " занято: его держит процесс " + std::to_string(child) + " (kvholder)."));
+}
+
+TEST(DoctorFacts, AHolderSeenOnlyThroughItsLock)
+{
+    // A process table where the holder's descriptors cannot be read but
+    // its lock is listed: the lock names it.
+    int master = -1, slave = -1;
+    char name[64] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(name, &st), 0);
+    const fs::path proc = fs::temp_directory_path() / ("kvdoctor-proc-" + std::to_string(getpid()));
+    fs::remove_all(proc);
+    fs::create_directories(proc / "4242");
+    std::ofstream(proc / "4242" / "comm") << "minicom\n";
+    std::ofstream(proc / "4242" / "status") << "Name:\tminicom\nUid:\t0\t0\t0\t0\n";
+    fs::create_directories(proc / "4243");
+    std::ofstream(proc / "4243" / "comm") << "ModemManager\n";
+    char line[160];
+    std::snprintf(line, sizeof line, "1: FLOCK  ADVISORY  WRITE 4242 %02x:%02x:%llu 0 EOF\n", major(st.st_dev),
+                  minor(st.st_dev), static_cast<unsigned long long>(st.st_ino));
+    std::ofstream(proc / "locks") << "2: POSIX  ADVISORY  WRITE 99 08:01:1234 0 EOF\n" << line
+                                  << "3: -> FLOCK  ADVISORY  WRITE 4243 08:01:1234 0 EOF\n";
+
+    TDoctorFacts f;
+    f.device = name;
+    f.openError = EBUSY;
+    GatherFacts(f, proc.string());
+    fs::remove_all(proc);
+    close(slave);
+    close(master);
+
+    ASSERT_EQ(f.holders.size(), 1u);
+    EXPECT_EQ(f.holders[0].pid, 4242);
+    EXPECT_EQ(f.holders[0].command, "minicom");
+    EXPECT_EQ(f.holders[0].uid, 0u);
+    EXPECT_EQ(f.processes, (std::vector<std::string>{"ModemManager", "minicom"}));
+}

@@ -1,13 +1,12 @@
 // A watcher of the line to the unit: the exchange trace listens here.
 //
-// The port owner (session/Comm.h) calls it for every byte it writes and
-// receives and when the port opens and closes; the transfer dialog's
-// controller tells it where a file transfer starts and ends, so that the
-// transfer's payload, which passes the same port, is not taken for text.
-// Calls come from the worker (writes, open, close), the UI thread (received
-// blocks, transfers) and whatever thread runs a job's step, so an observer
-// guards itself, and it returns at once: it sits on the path of every
-// exchange.
+// It is told of every byte written to the unit and received from it, of the
+// port opening and closing, and of where a file transfer starts and ends,
+// so that the transfer's payload, which passes the same port, is not taken
+// for text. Calls come from the worker (writes, open, close), the UI thread
+// (received blocks, transfers) and whatever thread runs a job's step, so an
+// observer guards itself, and it returns at once: it sits on the path of
+// every exchange.
 #pragma once
 
 #include <cstddef>

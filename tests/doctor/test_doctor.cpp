@@ -292,6 +292,11 @@ TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
     EXPECT_TRUE(Says(text, "приглашения «Password:» нет"));
     EXPECT_TRUE(Says(text, "заглушка-петля"));
 
+    // Nobody counted what arrived: nothing is said about it.
+    f = silent(TConnectionTrouble::NoEcho);
+    f.receivedKnown = false;
+    EXPECT_FALSE(Says(Diagnose(f), "С линии"));
+
     // Silent after the password.
     EXPECT_TRUE(Says(Diagnose(silent(TConnectionTrouble::NoReply)), "на ввод пароля УАТС не ответила"));
 }

@@ -269,7 +269,9 @@ std::string silentLine(const TDoctorFacts& f)
         break;
     }
 
-    if (f.trouble != TConnectionTrouble::NoPrompt) {
+    if (!f.receivedKnown) {
+        // Nothing to say about what arrived.
+    } else if (f.trouble != TConnectionTrouble::NoPrompt) {
         if (f.received == 0) {
             parts.push_back("С линии не пришло ни одного байта. Проверьте, что УАТС включена, кабель вставлен в "
                             "её порт для компьютера и это тот адаптер, о котором вы думаете (его описание ниже).");
@@ -289,7 +291,7 @@ std::string silentLine(const TDoctorFacts& f)
                             ", ошибок чётности: " + std::to_string(f.counts.parity) +
                             ". Так бывает, когда устройство на линии работает не на 19200 бод или на этом порту "
                             "не то устройство.");
-        } else if (f.received > 0) {
+        } else if (f.receivedKnown && f.received > 0) {
             parts.push_back("Ошибок кадра и чётности нет: скорость совпадает, но отвечает не УАТС или она в "
                             "другом режиме.");
         } else {

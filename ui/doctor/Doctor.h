@@ -69,7 +69,9 @@ struct TDoctorFacts {
     std::vector<TSerialDeviceInfo> present;  // every serial device present
 
     // Once the port had opened: what arrived (bytes and the text as the
-    // exchange trace shows it) and the driver's counts.
+    // exchange trace shows it; receivedKnown false when nobody counted) and
+    // the driver's counts.
+    bool receivedKnown = true;
     size_t received = 0;
     std::string receivedText;
     TLineCounts counts;

@@ -1,0 +1,104 @@
+// The connection doctor as the window calls it: the port's own failure and
+// the device map reach the diagnosis.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ScriptedForm.h"
+#include "session/Comm.h"
+#include "ui/ConnectionDoctor.h"
+#include "ui/Ports.h"
+#include "ui/Trace.h"
+
+using namespace kv;
+
+namespace {
+
+::testing::AssertionResult Says(const std::string& text, const std::string& part)
+{
+    if (text.find(part) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
+struct TMapped {
+    TMemorySettingsStore store;
+    TDeviceMap map;
+    TMapped() { map.Install(); }
+    ~TMapped() { TDeviceMap::Uninstall(); }
+};
+
+}  // namespace
+
+TEST(ConnectionDoctor, AMappedDeviceThatIsMissing)
+{
+    TMapped m;
+    m.map.Set(m.store, 3, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
+    TFormComm comm;
+    TTraceLog trace;
+    comm.VaComm1.SetPortNum(3);
+    EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
+    const std::string text = ExplainConnection(TConnectionTrouble::OpenFailed, 3, comm, m.map, &trace);
+    EXPECT_TRUE(Says(text, "Устройства /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0 нет."));
+    EXPECT_TRUE(Says(text, "«FTDI FT232R USB UART A1»; такой адаптер сейчас не подключён"));
+
+    // COM2 without a mapping opens its default.
+    comm.VaComm1.SetPortNum(2);
+    m.map.Set(m.store, 2, "");
+    if (access("/dev/ttyS1", F_OK) != 0) {
+        EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
+        EXPECT_TRUE(Says(ExplainConnection(TConnectionTrouble::OpenFailed, 2, comm, m.map, &trace),
+                         "COM2 по умолчанию открывает /dev/ttyS1"));
+    }
+}
+
+TEST(ConnectionDoctor, APortHeldByAnotherProgram)
+{
+    int master = -1, slave = -1;
+    char name[64] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    int ready[2], hold[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(hold), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Another terminal program: it locks the device as this one does.
+        close(ready[0]);
+        close(hold[1]);
+        prctl(PR_SET_NAME, "kvterm");
+        const int fd = open(name, O_RDWR | O_NOCTTY);
+        if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0)
+            _exit(2);
+        char c = 'r';
+        if (write(ready[1], &c, 1) != 1)
+            _exit(3);
+        while (read(hold[0], &c, 1) > 0) {
+        }
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    pollfd p{ready[0], POLLIN, 0};
+    char c = 0;
+    ASSERT_TRUE(poll(&p, 1, 10000) == 1 && read(ready[0], &c, 1) == 1);
+
+    TMapped m;
+    m.map.Set(m.store, 1, name);
+    TFormComm comm;
+    comm.VaComm1.SetPortNum(1);
+    EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
+    const std::string text = ExplainConnection(TConnectionTrouble::OpenFailed, 1, comm, m.map, nullptr);
+    close(hold[1]);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+    close(master);
+    EXPECT_TRUE(Says(text, std::string(name) + " занято: его держит процесс " + std::to_string(child) + " (kvterm)."));
+    EXPECT_TRUE(Says(text, "kill " + std::to_string(child)));
+}

@@ -1,0 +1,33 @@
+#include "ui/ConnectionDoctor.h"
+
+#include "session/Comm.h"
+#include "ui/Ports.h"
+#include "ui/Trace.h"
+
+namespace kv {
+
+std::string ExplainConnection(TConnectionTrouble trouble, int port, TFormComm& comm, const TDeviceMap& devices,
+                              const TTraceLog* trace)
+{
+    TDoctorFacts f;
+    f.trouble = trouble;
+    f.port = "COM" + std::to_string(port);
+    // What the port opens for that name, as it resolves it.
+    f.device = VaResolveDevice(f.port);
+    f.mapped = devices.Mapped(port);
+    if (trouble == TConnectionTrouble::OpenFailed)
+        f.openError = comm.VaComm1.LastOpenError();
+    TVaErrorCounts counts;
+    if (comm.VaComm1.ErrorCounts(counts))
+        f.counts = {true, counts.frame, counts.parity, counts.overrun, counts.brk};
+    if (trace) {
+        f.received = trace->ReceivedSinceOpen();
+        f.receivedText = trace->ReceivedTextSinceOpen();
+    } else {
+        f.receivedKnown = false;
+    }
+    GatherFacts(f);
+    return Diagnose(f);
+}
+
+}  // namespace kv

@@ -1,0 +1,23 @@
+// The details a failed connection's message gains: the connection doctor's
+// diagnosis of the port as the window has it mapped, from what the port,
+// the exchange trace and this computer tell.
+#pragma once
+
+#include <string>
+
+#include "ui/doctor/Doctor.h"
+
+namespace kv {
+
+class TFormComm;
+class TDeviceMap;
+class TTraceLog;
+
+// COMn (`port`) failed with `trouble`. Looks up the facts (the device the
+// port opens, its open error and the line's counts while it is still open,
+// what the trace saw arrive, the device, the user, the holders) and returns
+// the cause and the fix. UI thread.
+std::string ExplainConnection(TConnectionTrouble trouble, int port, TFormComm& comm, const TDeviceMap& devices,
+                              const TTraceLog* trace);
+
+}  // namespace kv

@@ -1,6 +1,5 @@
 #include "collections/Dialogs.h"
 
-#include <atomic>
 
 #include "collections/ScriptedDialogs.h"
 
@@ -17,34 +16,20 @@ public:
     bool Execute(TFormMailAdd&) override { return false; }
 };
 
-std::atomic<TCollectionDialogs*> g_dialogs{nullptr};
-
 }  // namespace
+
+TCollectionDialogs& TDialogSetTraits<TCollectionDialogs>::Default()
+{
+    static TCancelDialogs cancel;
+    return cancel;
+}
 
 TCollectionDialogs& CollectionDialogs()
 {
-    static TCancelDialogs cancel;
-    TCollectionDialogs* d = g_dialogs.load();
-    return d ? *d : cancel;
-}
-
-void SetCollectionDialogs(TCollectionDialogs* dialogs)
-{
-    g_dialogs.store(dialogs);
+    return DialogsInForce<TCollectionDialogs>();
 }
 
 // ---- TScriptedCollectionDialogs -------------------------------------------
-
-TScriptedCollectionDialogs::TScriptedCollectionDialogs()
-{
-    SetCollectionDialogs(this);
-}
-
-TScriptedCollectionDialogs::~TScriptedCollectionDialogs()
-{
-    TCollectionDialogs* self = this;
-    g_dialogs.compare_exchange_strong(self, nullptr);
-}
 
 void TScriptedCollectionDialogs::AnswerConfirm(bool ok)
 {

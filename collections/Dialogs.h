@@ -7,12 +7,14 @@
 // when the dialog was closed with "OK"; the caller then reads the form. The
 // window installs a Qt implementation; tests install
 // TScriptedCollectionDialogs (collections/ScriptedDialogs.h). The default
-// cancels every dialog.
+// cancels every dialog. CollectionDialogs() refuses any thread but the UI
+// thread.
 #pragma once
 
 #include <string>
 
 #include "collections/Forms.h"
+#include "session/DialogSet.h"
 
 namespace kv {
 
@@ -29,7 +31,14 @@ public:
     virtual bool Execute(TFormMailAdd& form) = 0;
 };
 
+// Installed with TInstallDialogs<TCollectionDialogs> (session/DialogSet.h).
+template <>
+struct TDialogSetTraits<TCollectionDialogs> {
+    static constexpr const char* kName = "CollectionDialogs";
+    static TCollectionDialogs& Default();
+};
+
+// The implementation in force. UI thread only (DialogsInForce).
 TCollectionDialogs& CollectionDialogs();
-void SetCollectionDialogs(TCollectionDialogs* dialogs);
 
 }  // namespace kv

@@ -271,6 +271,11 @@ void TMailDlg::createOrEdit(const char* command)
 
 void TMailDlg::deleteBox()
 {
+    // Only a mailbox of the last read can be deleted.
+    if (selected < 0 || selected >= boxCount || static_cast<size_t>(selected) >= boxes.size()) {
+        action = 0;
+        return;
+    }
     TFormComm& comm = FormComm();
     std::string reply;
     if (!comm.SendEcho("DELETE\r", kEchoMs)) {

@@ -22,9 +22,8 @@ public:
         bool operator==(const TShown&) const = default;
     };
 
-    // Installs itself; uninstalls on destruction.
-    TScriptedCollectionDialogs();
-    ~TScriptedCollectionDialogs() override;
+    // In force (TInstallDialogs) from construction to destruction.
+    TScriptedCollectionDialogs() = default;
 
     // Next answers, in order, per kind of dialog. A form answer acts on the
     // form as the user would and returns true for "OK". Once a kind's
@@ -63,6 +62,7 @@ private:
     std::vector<TShown> shown_;
     TFormMenuItm menuItmShown_, menuItmClosed_;
     TFormMailAdd mailAddShown_, mailAddClosed_;
+    TInstallDialogs<TCollectionDialogs> installed_{*this};
 };
 
 }  // namespace kv

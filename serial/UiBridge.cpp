@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <string>
 
 namespace kv {
 
@@ -83,6 +84,12 @@ void SetUiBridge(TUiBridge* bridge)
 bool HasUiBridge()
 {
     return g_bridge.load() != nullptr;
+}
+
+void RequireUiThread(const char* what)
+{
+    if (!UiBridge().IsUiThread())
+        throw EUiThreadRequired(std::string(what) + ": called off the UI thread");
 }
 
 void SetApplicationExceptionHandler(TExceptionHandler handler)

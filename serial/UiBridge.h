@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 namespace kv {
@@ -46,6 +47,16 @@ TUiBridge& UiBridge();
 void SetUiBridge(TUiBridge* bridge);
 // Whether a bridge is installed.
 bool HasUiBridge();
+
+// Thrown where work that belongs on the UI thread (a dialog, a widget) is
+// asked for on another thread. Carries the name of what was asked.
+class EUiThreadRequired : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
+};
+// Throws EUiThreadRequired ("<what>: called off the UI thread") unless the
+// caller is the UI thread of the bridge in force.
+void RequireUiThread(const char* what);
 
 // The application's exception handler. The default writes the message to
 // standard error. Handlers of port events, transfer events and UI steps end

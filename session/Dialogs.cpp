@@ -1,6 +1,5 @@
 #include "session/Dialogs.h"
 
-#include <atomic>
 #include <cstdio>
 
 #include "serial/UiBridge.h"
@@ -29,20 +28,17 @@ void showMessage(TMessageKind kind, const std::string& text)
         writeToConsole(kind, text);
 }
 
-std::atomic<TDialogs*> g_dialogs{nullptr};
-
 }  // namespace
+
+TDialogs& TDialogSetTraits<TDialogs>::Default()
+{
+    static TConsoleDialogs console;
+    return console;
+}
 
 TDialogs& Dialogs()
 {
-    static TConsoleDialogs console;
-    TDialogs* d = g_dialogs.load();
-    return d ? *d : console;
-}
-
-void SetDialogs(TDialogs* dialogs)
-{
-    g_dialogs.store(dialogs);
+    return DialogsInForce<TDialogs>();
 }
 
 void ShowError(const std::string& text)

@@ -1,14 +1,18 @@
 // What the session shows the user: message dialogs and the password dialog.
 //
 // The core never talks to a toolkit. It calls ShowError / ShowWarning /
-// AskPassword, which run the installed TDialogs on the UI thread (handing
+// AskPassword, which run the TDialogs in force on the UI thread (handing
 // over through UiBridge() when called on another thread, and waiting until
-// the dialog is closed). The window installs a Qt implementation; tests
-// install TScriptedDialogs (session/ScriptedDialogs.h); without either, the
-// default writes messages to standard error and cancels the password dialog.
+// the dialog is closed). The window installs a Qt implementation with
+// TInstallDialogs<TDialogs> (session/DialogSet.h); tests install scripted
+// ones the same way. Without one, the default writes messages to standard
+// error and cancels the password dialog; so does a hand-over that no UI
+// thread takes any more.
 #pragma once
 
 #include <string>
+
+#include "session/DialogSet.h"
 
 namespace kv {
 
@@ -30,9 +34,14 @@ public:
     virtual TPasswordAnswer Password() = 0;
 };
 
-// The implementation in force; SetDialogs(nullptr) restores the default.
+template <>
+struct TDialogSetTraits<TDialogs> {
+    static constexpr const char* kName = "Dialogs";
+    static TDialogs& Default();
+};
+
+// The implementation in force. UI thread only (DialogsInForce).
 TDialogs& Dialogs();
-void SetDialogs(TDialogs* dialogs);
 
 // Any thread: show on the UI thread and wait until the dialog is closed.
 void ShowError(const std::string& text);

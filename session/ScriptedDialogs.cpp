@@ -2,17 +2,6 @@
 
 namespace kv {
 
-TScriptedDialogs::TScriptedDialogs()
-{
-    SetDialogs(this);
-}
-
-TScriptedDialogs::~TScriptedDialogs()
-{
-    if (&Dialogs() == this)
-        SetDialogs(nullptr);
-}
-
 void TScriptedDialogs::AnswerPassword(const std::string& text)
 {
     std::lock_guard<std::mutex> g(m_);

@@ -21,9 +21,8 @@ public:
         bool operator==(const TShown&) const = default;
     };
 
-    // Installs itself as the process-wide dialogs; uninstalls on destruction.
-    TScriptedDialogs();
-    ~TScriptedDialogs() override;
+    // In force (TInstallDialogs) from construction to destruction.
+    TScriptedDialogs() = default;
 
     // Queues the next answers of the password dialog. Once the script is
     // used up the dialog answers "Отмена".
@@ -49,6 +48,7 @@ private:
     std::deque<TPasswordAnswer> answers_;
     std::vector<TShown> shown_;
     std::function<void(const TShown&)> hook_;
+    TInstallDialogs<TDialogs> installed_{*this};
 };
 
 }  // namespace kv

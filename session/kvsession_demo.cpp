@@ -133,7 +133,7 @@ int main(int argc, char** argv)
     TQueueUiBridge ui;
     SetUiBridge(&ui);
     TConsoleDialogs dialogs(argc > 2 ? argv[2] : "");
-    SetDialogs(&dialogs);
+    TInstallDialogs<TDialogs> installed(dialogs);
 
     int ret = 1;
     {
@@ -177,7 +177,6 @@ int main(int argc, char** argv)
     // still waits for this thread and let them finish before the bridge goes.
     ui.Shutdown();
     TVaCustomComm::WaitThreadsEnded(5000);
-    SetDialogs(nullptr);
     SetUiBridge(nullptr);
     return ret;
 }

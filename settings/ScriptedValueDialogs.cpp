@@ -2,17 +2,6 @@
 
 namespace kv {
 
-TScriptedValueDialogs::TScriptedValueDialogs()
-{
-    SetValueDialogs(this);
-}
-
-TScriptedValueDialogs::~TScriptedValueDialogs()
-{
-    if (&ValueDialogs() == this)
-        SetValueDialogs(nullptr);
-}
-
 void TScriptedValueDialogs::AnswerDirectory(const std::string& keys, bool clear, bool ok)
 {
     TAnswer a;

@@ -47,10 +47,8 @@ public:
         int code = 0;
     };
 
-    // Installs itself as the process-wide value dialogs; uninstalls on
-    // destruction.
-    TScriptedValueDialogs();
-    ~TScriptedValueDialogs() override;
+    // In force (TInstallDialogs) from construction to destruction.
+    TScriptedValueDialogs() = default;
 
     // Digit-string dialog: optionally clears the field (Backspace until
     // empty), types keys (UTF-8; "\b" is Backspace) through the key filter.
@@ -100,6 +98,7 @@ private:
     mutable std::mutex m_;
     std::deque<TAnswer> answers_;
     std::vector<TShown> shown_;
+    TInstallDialogs<TValueDialogs> installed_{*this};
 };
 
 }  // namespace kv

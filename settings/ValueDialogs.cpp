@@ -1,7 +1,6 @@
 #include "settings/ValueDialogs.h"
 
 #include <algorithm>
-#include <atomic>
 
 namespace kv {
 
@@ -74,8 +73,6 @@ public:
     bool Execute(TFormTime&) override { return false; }
     bool Execute(TFormCode&) override { return false; }
 };
-
-std::atomic<TValueDialogs*> g_dialogs{nullptr};
 
 }  // namespace
 
@@ -204,16 +201,15 @@ void TFormCode::Check(int32_t code)
 
 // ---- the implementation in force
 
-TValueDialogs& ValueDialogs()
+TValueDialogs& TDialogSetTraits<TValueDialogs>::Default()
 {
-    static TCancelValueDialogs fallback;
-    TValueDialogs* d = g_dialogs.load();
-    return d ? *d : fallback;
+    static TCancelValueDialogs cancel;
+    return cancel;
 }
 
-void SetValueDialogs(TValueDialogs* dialogs)
+TValueDialogs& ValueDialogs()
 {
-    g_dialogs.store(dialogs);
+    return DialogsInForce<TValueDialogs>();
 }
 
 }  // namespace kv

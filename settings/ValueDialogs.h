@@ -8,12 +8,15 @@
 // Select, SetPosition, SetTime, Check) and returns whether the dialog closed
 // with "OK"; the setting object then reads the result from the form.
 //
-// All of it runs on the UI thread: the edit step of a job runs there.
+// All of it runs on the UI thread: the edit step of a job runs there, and
+// ValueDialogs() refuses any other thread.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "session/DialogSet.h"
 
 namespace kv {
 
@@ -174,9 +177,15 @@ public:
     virtual bool Execute(TFormCode& form) = 0;
 };
 
-// The implementation in force; SetValueDialogs(nullptr) restores the
-// default, which closes every dialog with "Отмена".
+// Installed with TInstallDialogs<TValueDialogs> (session/DialogSet.h); the
+// default closes every dialog with "Отмена".
+template <>
+struct TDialogSetTraits<TValueDialogs> {
+    static constexpr const char* kName = "ValueDialogs";
+    static TValueDialogs& Default();
+};
+
+// The implementation in force. UI thread only (DialogsInForce).
 TValueDialogs& ValueDialogs();
-void SetValueDialogs(TValueDialogs* dialogs);
 
 }  // namespace kv

@@ -2,14 +2,23 @@
 // in the catalogue, without a unit.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../session/Harness.h"
 #include "collections/Factory.h"
 #include "collections/File.h"
 #include "collections/Forms.h"
 #include "collections/ListDlg.h"
 #include "collections/MailDlg.h"
 #include "collections/MenuDlg.h"
+#include "collections/ScriptedDialogs.h"
 #include "collections/Wire.h"
 #include "session/Cp1251.h"
+#include "settings/ScriptedValueDialogs.h"
 
 using namespace kv;
 
@@ -385,4 +394,51 @@ TEST(Factory, TheCatalogueHoldsTheCollectionObjects)
     msg66->fileSize = 16000;
     msg66->output();
     EXPECT_EQ(cat.sgMessages.RowTexts(7)[2], "00:02");
+}
+
+TEST(DialogSets, InstallationsStackAndEverySetRefusesOtherThreads)
+{
+    kvtest::TUiThread ui;
+    TScriptedCollectionDialogs outer;
+    {
+        auto first = std::make_unique<TScriptedCollectionDialogs>();
+        auto second = std::make_unique<TScriptedCollectionDialogs>();
+        EXPECT_EQ(&CollectionDialogs(), second.get());
+        // Ended out of order: the newest of those left stays in force.
+        first.reset();
+        EXPECT_EQ(&CollectionDialogs(), second.get());
+        second.reset();
+    }
+    EXPECT_EQ(&CollectionDialogs(), &outer);
+    EXPECT_TRUE(DialogsInstalled<TCollectionDialogs>());
+
+    TScriptedValueDialogs values;
+    TScriptedDialogs messages;
+    EXPECT_EQ(&ValueDialogs(), &values);
+    EXPECT_EQ(&Dialogs(), &messages);
+
+    // A worker that asks for a dialog gets an exception, and no dialog opens.
+    std::vector<std::string> refused;
+    std::thread worker([&] {
+        auto attempt = [&](const std::function<void()>& open) {
+            try {
+                open();
+            } catch (const EUiThreadRequired& e) {
+                refused.push_back(e.what());
+            }
+        };
+        attempt([] { CollectionDialogs().Confirm("Удалить?"); });
+        attempt([] {
+            TFormNumber n(1, 0, 9);
+            ValueDialogs().Execute(n);
+        });
+        attempt([] { Dialogs().Message(TMessageKind::Error, "x"); });
+    });
+    worker.join();
+    EXPECT_EQ(refused, (std::vector<std::string>{"CollectionDialogs: called off the UI thread",
+                                                 "ValueDialogs: called off the UI thread",
+                                                 "Dialogs: called off the UI thread"}));
+    EXPECT_TRUE(outer.Shown().empty());
+    EXPECT_TRUE(values.Shown().empty());
+    EXPECT_TRUE(messages.Shown().empty());
 }

@@ -2,6 +2,9 @@
 // scripted dialogs, and helpers that run jobs on the worker.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <exception>
 #include <functional>
 #include <string>
 #include <thread>
@@ -19,13 +22,28 @@ namespace kvtest {
 // first in a fixture, it goes last: by then every port is closed, and the
 // port threads still on their way out are released and waited for before
 // the bridge they wait in goes away.
+// While it lives, a dialog asked for off the UI thread fails the test; other
+// exceptions that reach the application's handler go to standard error.
 class TUiThread {
 public:
-    TUiThread() { kv::SetUiBridge(&bridge); }
+    TUiThread()
+    {
+        kv::SetUiBridge(&bridge);
+        kv::SetApplicationExceptionHandler([](std::exception_ptr e) {
+            try {
+                std::rethrow_exception(e);
+            } catch (const kv::EUiThreadRequired& wrongThread) {
+                ADD_FAILURE() << wrongThread.what();
+            } catch (...) {
+                kv::WriteExceptionToStderr(e);
+            }
+        });
+    }
     ~TUiThread()
     {
         bridge.Shutdown();
         kv::TVaCustomComm::WaitThreadsEnded(5000);
+        kv::SetApplicationExceptionHandler(nullptr);
         kv::SetUiBridge(nullptr);
     }
     kv::TQueueUiBridge bridge;

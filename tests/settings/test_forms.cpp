@@ -2,6 +2,7 @@
 // clock's wire text: everything that needs neither a unit nor a worker.
 #include <gtest/gtest.h>
 
+#include "../session/Harness.h"
 #include "settings/Clock.h"
 #include "settings/ScriptedValueDialogs.h"
 #include "settings/ValueDialogs.h"
@@ -149,6 +150,7 @@ TEST(FormChoice, SelectionClampedToTheItems)
 
 TEST(ScriptedValueDialogs, AnswerInOrderRecordWhatWasShownAndCancelTheUnexpected)
 {
+    kvtest::TUiThread ui;
     TScriptedValueDialogs dialogs;
     EXPECT_EQ(&ValueDialogs(), &dialogs);
     dialogs.AnswerDirectory("12#3");
@@ -192,6 +194,7 @@ TEST(ScriptedValueDialogs, AnswerInOrderRecordWhatWasShownAndCancelTheUnexpected
 
 TEST(ScriptedValueDialogs, DefaultClosesEveryDialogWithCancel)
 {
+    kvtest::TUiThread ui;
     {
         TScriptedValueDialogs dialogs;
     }

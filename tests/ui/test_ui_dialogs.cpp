@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimeEdit>
 
+#include "serial/UiBridge.h"
 #include "settings/Settings.h"
 #include "tests/ui/QtSupport.h"
 #include "ui/DialogKit.h"
@@ -174,10 +175,15 @@ TEST_F(DialogsTest, TimePickerChangesReachTheForm)
         QTest::keyClick(picker, Qt::Key_Up);
         ClickButton(d, "btnOK");
     });
-    SetValueDialogs(&values);
-    cell.action = 1;
-    cell.input();
-    SetValueDialogs(nullptr);
+    {
+        // The edit step runs on the UI thread, with the window's set in force.
+        TQueueUiBridge ui;
+        SetUiBridge(&ui);
+        TInstallDialogs<TValueDialogs> installed(values);
+        cell.action = 1;
+        cell.input();
+        SetUiBridge(nullptr);
+    }
     EXPECT_EQ(cell.action, 2);
     EXPECT_EQ(cell.hours, 19);
     EXPECT_EQ(cell.minutes, 1);

@@ -17,12 +17,12 @@
 
 #include "SimProcess.h"
 #include "collections/File.h"
-#include "collections/ScriptedDialogs.h"
+#include "tests/support/ScriptedCollectionDialogs.h"
 #include "collections/YModemU.h"
 #include "serial/UiBridge.h"
 #include "session/Comm.h"
 #include "session/KvMenu.h"
-#include "session/ScriptedDialogs.h"
+#include "tests/support/ScriptedDialogs.h"
 #include "session/Server.h"
 #include "settings/View.h"
 

@@ -22,7 +22,7 @@
 #include "serial/VaComm.h"
 #include "session/Comm.h"
 #include "session/KvMenu.h"
-#include "session/ScriptedDialogs.h"
+#include "tests/support/ScriptedDialogs.h"
 #include "session/Server.h"
 
 using namespace kv;

@@ -4,7 +4,7 @@
 // test_coll_transfer.cpp; here the engine's Start is a stand-in that counts.
 #include <gtest/gtest.h>
 
-#include "UnitSession.h"
+#include "tests/support/UnitSession.h"
 #include "collections/File.h"
 #include "collections/MenuDlg.h"
 #include "settings/View.h"

@@ -15,10 +15,10 @@
 #include "collections/ListDlg.h"
 #include "collections/MailDlg.h"
 #include "collections/MenuDlg.h"
-#include "collections/ScriptedDialogs.h"
+#include "tests/support/ScriptedCollectionDialogs.h"
 #include "collections/Wire.h"
 #include "session/Cp1251.h"
-#include "settings/ScriptedValueDialogs.h"
+#include "tests/support/ScriptedValueDialogs.h"
 
 using namespace kv;
 

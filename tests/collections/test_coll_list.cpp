@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PtyPeer.h"
-#include "UnitSession.h"
+#include "tests/support/UnitSession.h"
 #include "collections/ListDlg.h"
 #include "session/Cp1251.h"
 #include "settings/View.h"

@@ -1,7 +1,7 @@
 // The mailboxes against the simulated unit ("PC MAIL>").
 #include <gtest/gtest.h>
 
-#include "UnitSession.h"
+#include "tests/support/UnitSession.h"
 #include "collections/MailDlg.h"
 #include "settings/View.h"
 

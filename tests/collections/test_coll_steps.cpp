@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "UnitSession.h"
+#include "tests/session/Harness.h"
+#include "tests/support/UnitSession.h"
 #include "collections/Factory.h"
 #include "collections/File.h"
 #include "settings/Catalogue.h"

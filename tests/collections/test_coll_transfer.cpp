@@ -11,7 +11,7 @@
 #include <random>
 
 #include "PtyPeer.h"
-#include "UnitSession.h"
+#include "tests/support/UnitSession.h"
 #include "collections/File.h"
 #include "collections/MenuDlg.h"
 #include "collections/YModemU.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "UnitSession.h"
+#include "tests/support/UnitSession.h"
 #include "collections/Factory.h"
 #include "session/Cp1251.h"
 #include "session/KvMenu.h"

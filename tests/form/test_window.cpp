@@ -7,7 +7,7 @@
 
 #include "ScriptedForm.h"
 #include "SimProcess.h"
-#include "session/ScriptedDialogs.h"
+#include "tests/support/ScriptedDialogs.h"
 #include "tests/session/Harness.h"
 #include "ui/Unit1.h"
 

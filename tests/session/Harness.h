@@ -2,9 +2,6 @@
 // scripted dialogs, and helpers that run jobs on the worker.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <exception>
 #include <functional>
 #include <string>
 #include <thread>
@@ -13,41 +10,11 @@
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
 #include "session/Joint.h"
-#include "session/ScriptedDialogs.h"
 #include "session/Server.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/UiThread.h"
 
 namespace kvtest {
-
-// The test's thread is the UI thread for as long as this lives. Declared
-// first in a fixture, it goes last: by then every port is closed, and the
-// port threads still on their way out are released and waited for before
-// the bridge they wait in goes away.
-// While it lives, a dialog asked for off the UI thread fails the test; other
-// exceptions that reach the application's handler go to standard error.
-class TUiThread {
-public:
-    TUiThread()
-    {
-        kv::SetUiBridge(&bridge);
-        kv::SetApplicationExceptionHandler([](std::exception_ptr e) {
-            try {
-                std::rethrow_exception(e);
-            } catch (const kv::EUiThreadRequired& wrongThread) {
-                ADD_FAILURE() << wrongThread.what();
-            } catch (...) {
-                kv::WriteExceptionToStderr(e);
-            }
-        });
-    }
-    ~TUiThread()
-    {
-        bridge.Shutdown();
-        kv::TVaCustomComm::WaitThreadsEnded(5000);
-        kv::SetApplicationExceptionHandler(nullptr);
-        kv::SetUiBridge(nullptr);
-    }
-    kv::TQueueUiBridge bridge;
-};
 
 // Waits, processing UI work, until the worker is idle again.
 inline void WaitIdle(kv::TCOMServer& server)

@@ -4,7 +4,7 @@
 
 #include "../session/Harness.h"
 #include "settings/Clock.h"
-#include "settings/ScriptedValueDialogs.h"
+#include "tests/support/ScriptedValueDialogs.h"
 #include "settings/ValueDialogs.h"
 #include "settings/View.h"
 

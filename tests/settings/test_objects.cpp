@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/Catalogue.h"
-#include "tests/settings/UnitSession.h"
+#include "tests/support/UnitSession.h"
 
 using namespace kv;
 using namespace kvtest;

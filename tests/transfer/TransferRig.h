@@ -17,6 +17,7 @@
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
 #include "serial/VaSync.h"
+#include "tests/support/UiThread.h"
 #include "transfer/VaYModem.h"
 
 namespace kvtest {
@@ -199,14 +200,6 @@ public:
 
 // Processes UI work until done() holds or ms have passed; returns done().
 bool PumpUntil(const std::function<bool()>& done, int ms);
-
-// The test's thread as the UI thread, for as long as this lives.
-class TUiThread {
-public:
-    TUiThread() { kv::SetUiBridge(&bridge); }
-    ~TUiThread() { kv::SetUiBridge(nullptr); }
-    kv::TQueueUiBridge bridge;
-};
 
 // A YModem frame as a peer sends it: header, number, complement, the data
 // padded with pad to 128 or 1024 bytes, and a CRC (or checksum).

@@ -1,4 +1,4 @@
-#include "settings/ScriptedValueDialogs.h"
+#include "ScriptedValueDialogs.h"
 
 namespace kv {
 

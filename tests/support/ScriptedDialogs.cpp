@@ -1,4 +1,4 @@
-#include "session/ScriptedDialogs.h"
+#include "ScriptedDialogs.h"
 
 namespace kv {
 

@@ -1,28 +1,75 @@
-// A session with the simulated unit for the settings tests: kvsim on a
-// pseudo-terminal, the real port, transport, worker and session, the test's
-// thread as the UI thread, and scripted message and value dialogs.
+// A session with the simulated unit for the settings, collections and window
+// tests: kvsim on a pseudo-terminal, the real port, transport, worker and
+// session, the test's thread as the UI thread, and scripted message, value
+// and collection dialogs.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
-#include "../session/Harness.h"
-#include "SimProcess.h"
 #include "serial/UiBridge.h"
 #include "session/Comm.h"
+#include "session/Joint.h"
 #include "session/KvMenu.h"
-#include "session/ScriptedDialogs.h"
 #include "session/Server.h"
-#include "settings/ScriptedValueDialogs.h"
+#include "tests/support/ScriptedCollectionDialogs.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/ScriptedValueDialogs.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/UiThread.h"
 
 namespace kvtest {
 
-// kvsim's factory passwords.
 inline const char* const kSystemPassword = "7777";
 inline const char* const kAdminPassword = "1234";
+
+// A private folder removed with everything in it.
+class TTempDir {
+public:
+    TTempDir()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "kvcoll-XXXXXX").string();
+        if (!mkdtemp(tmpl.data()))
+            throw std::runtime_error("mkdtemp failed");
+        path_ = tmpl;
+    }
+    ~TTempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A kvsim state file with the given item lines (code page 1251 texts).
+class TStateFile {
+public:
+    explicit TStateFile(const std::vector<std::string>& items)
+    {
+        std::ofstream f(dir_ / "state");
+        f << "kvsim-state 1\n";
+        for (const auto& i : items)
+            f << i << "\n";
+    }
+    std::string Path() const { return dir_ / "state"; }
+
+private:
+    TTempDir dir_;
+};
 
 class TUnitSession {
 public:
@@ -69,6 +116,13 @@ public:
         messagesSeen_ = all.size();
         return fresh;
     }
+    // The collection dialogs shown since the last call.
+    std::vector<kv::TScriptedCollectionDialogs::TShown> Shown()
+    {
+        auto all = forms.Shown();
+        forms.Clear();
+        return all;
+    }
 
 
     // Destroyed in reverse order: the worker ends before the port owner, and
@@ -76,6 +130,7 @@ public:
     kvtest::TUiThread ui;
     kv::TScriptedDialogs dialogs;
     kv::TScriptedValueDialogs values;
+    kv::TScriptedCollectionDialogs forms;
     kv::SimProcess sim;
     kv::TFormComm comm;
     kv::TCOMServer server;
@@ -87,6 +142,11 @@ private:
 };
 
 using Strings = std::vector<std::string>;
+
+inline bool Has(const std::string& bytes, const std::string& text)
+{
+    return bytes.find(text) != std::string::npos;
+}
 
 // Occurrences of text in bytes.
 inline int Count(const std::string& bytes, const std::string& text)

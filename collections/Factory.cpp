@@ -10,19 +10,19 @@ namespace kv {
 TCollectionFactory CollectionFactory()
 {
     TCollectionFactory f;
-    f.extensionList = [](TLinesModel& memNumbers) -> std::unique_ptr<TJoint1> {
+    f.extensionList = [](TLinesModel& memNumbers) {
         auto list = std::make_unique<TListDlg>();
         list->target = &memNumbers;
-        return list;
+        return TCollectionObject<TListDlg>(std::move(list));
     };
-    f.voiceMenu = []() -> std::unique_ptr<TJoint1> { return std::make_unique<TMenuDlg>(); };
-    f.mailboxes = [](TGridModel& sgMail, TTextField& edtFreeSpace) -> std::unique_ptr<TJoint1> {
+    f.voiceMenu = [] { return TCollectionObject<TMenuDlg>(std::make_unique<TMenuDlg>()); };
+    f.mailboxes = [](TGridModel& sgMail, TTextField& edtFreeSpace) {
         auto mail = std::make_unique<TMailDlg>();
         mail->grid = &sgMail;
         mail->freeField = &edtFreeSpace;
-        return mail;
+        return TCollectionObject<TMailDlg>(std::move(mail));
     };
-    f.voiceFile = []() -> std::unique_ptr<TJoint1> { return std::make_unique<TFile>(); };
+    f.voiceFile = [] { return TCollectionObject<TFile>(std::make_unique<TFile>()); };
     return f;
 }
 

@@ -159,7 +159,7 @@ void TCatalogue::buildNumbers(const TCollectionFactory& factory)
     if (factory.extensionList) {
         extensionList = factory.extensionList(memNumbers);
         if (extensionList)
-            extensionList->menu = 7;
+            extensionList.joint()->menu = 7;
     }
     opCode.code = 100;
     opCode.menu = 6;
@@ -190,19 +190,20 @@ void TCatalogue::buildNumbers(const TCollectionFactory& factory)
 
 void TCatalogue::buildVoiceMenus(const TCollectionFactory& factory)
 {
-    auto makeMenu = [&](int32_t code, TGridModel& grid, int row) -> std::unique_ptr<TJoint1> {
+    auto makeMenu = [&](int32_t code, TGridModel& grid, int row) -> TCollectionObject<TMenuDlg> {
         if (!factory.voiceMenu)
-            return nullptr;
-        std::unique_ptr<TJoint1> menuObject = factory.voiceMenu();
-        if (!menuObject)
-            return nullptr;
+            return {};
+        TCollectionObject<TMenuDlg> made = factory.voiceMenu();
+        if (!made)
+            return {};
+        TJoint1* menuObject = made.joint();
         menuObject->code = code;
         menuObject->menu = 9;
         menuObject->grid = &grid;
         menuObject->col = 0;
         menuObject->row = row;
-        grid.SetObject(0, row, menuObject.get());
-        return menuObject;
+        grid.SetObject(0, row, menuObject);
+        return made;
     };
 
     setHeaders(sgGreetings, {"Приветствие", "Имя файла"});
@@ -226,8 +227,8 @@ void TCatalogue::buildVoiceMenus(const TCollectionFactory& factory)
     if (factory.mailboxes) {
         mailboxes = factory.mailboxes(sgMail, edtFreeSpace);
         if (mailboxes) {
-            mailboxes->menu = 8;
-            mailboxes->grid = &sgMail;
+            mailboxes.joint()->menu = 8;
+            mailboxes.joint()->grid = &sgMail;
         }
     }
     setHeaders(sgMail, {"Владелец", "Размер", "Режим оповещения", "Период оповещения"});
@@ -335,13 +336,13 @@ void TCatalogue::buildMessages(const TCollectionFactory& factory)
     setHeaders(sgMessages, {"Сообщение", "Имя файла", "Длительность", "Размер файла"});
     for (int i = 0; i < 14; ++i) {
         const TMessageRow& m = kMessages[i];
-        std::unique_ptr<TJoint1> file;
+        TCollectionObject<TFile> file;
         if (factory.voiceFile)
             file = factory.voiceFile();
         if (file) {
-            file->code = m.code;
-            file->menu = 6;
-            sgMessages.SetObject(1, i + 1, file.get());
+            file.joint()->code = m.code;
+            file.joint()->menu = 6;
+            sgMessages.SetObject(1, i + 1, file.joint());
         }
         sgMessages.SetCell(0, i + 1, std::to_string(m.code) + ": " + m.title);
         messages[static_cast<size_t>(i)] = std::move(file);
@@ -355,6 +356,22 @@ TJoint1* TCatalogue::SysParam(int32_t code) const
     for (const auto& p : sysParams)
         if (p->code == code)
             return p.get();
+    return nullptr;
+}
+
+TMenuDlg* TCatalogue::MenuInRow(const TGridModel& grid, int row) const
+{
+    if (&grid == &sgGreetings && row >= 1 && row <= static_cast<int>(greetings.size()))
+        return greetings[static_cast<size_t>(row - 1)].get();
+    if (&grid == &sgMenu && row >= 1 && row <= static_cast<int>(voiceMenus.size()))
+        return voiceMenus[static_cast<size_t>(row - 1)].get();
+    return nullptr;
+}
+
+TFile* TCatalogue::MessageInRow(int row) const
+{
+    if (row >= 1 && row <= static_cast<int>(messages.size()))
+        return messages[static_cast<size_t>(row - 1)].get();
     return nullptr;
 }
 

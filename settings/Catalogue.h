@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,15 +22,52 @@
 
 namespace kv {
 
+// The collection classes, defined by the collections library.
+class TListDlg;
+class TMenuDlg;
+class TMailDlg;
+class TFile;
+
+// A collection object as the catalogue holds it: owned as the setting object
+// it is (the catalogue gives it its menu, code and cell through joint()),
+// and reached by its own class T without a cast. Empty when the factory
+// left it out.
+//
+// Here T is only declared; whoever makes or uses the object includes its
+// header (collections/ListDlg.h and so on), and so does code that passes
+// get() on as a TJoint1*.
+template <class T>
+class TCollectionObject {
+public:
+    TCollectionObject() = default;
+    // Takes an object made by a factory hook: a U that is a T and a TJoint1.
+    template <class U>
+    explicit TCollectionObject(std::unique_ptr<U> object) : typed_(object.get()), joint_(std::move(object))
+    {
+    }
+
+    T* get() const { return typed_; }
+    T* operator->() const { return typed_; }
+    T& operator*() const { return *typed_; }
+    explicit operator bool() const { return typed_ != nullptr; }
+    friend bool operator==(const TCollectionObject& o, std::nullptr_t) { return o.typed_ == nullptr; }
+    // The same object as a setting object.
+    TJoint1* joint() const { return joint_.get(); }
+
+private:
+    T* typed_ = nullptr;
+    std::unique_ptr<TJoint1> joint_;
+};
+
 struct TCollectionFactory {
-    // The extension list (TListDlg) that shows its entries in memNumbers.
-    std::function<std::unique_ptr<TJoint1>(TLinesModel& memNumbers)> extensionList;
-    // A voice menu (TMenuDlg), for a greeting or one of the menus 0–19.
-    std::function<std::unique_ptr<TJoint1>()> voiceMenu;
-    // The mailboxes (TMailDlg) with their grid and free-space field.
-    std::function<std::unique_ptr<TJoint1>(TGridModel& sgMail, TTextField& edtFreeSpace)> mailboxes;
-    // A voice file slot (TFile) of a replaceable service message.
-    std::function<std::unique_ptr<TJoint1>()> voiceFile;
+    // The extension list that shows its entries in memNumbers.
+    std::function<TCollectionObject<TListDlg>(TLinesModel& memNumbers)> extensionList;
+    // A voice menu, for a greeting or one of the menus 0–19.
+    std::function<TCollectionObject<TMenuDlg>()> voiceMenu;
+    // The mailboxes with their grid and free-space field.
+    std::function<TCollectionObject<TMailDlg>(TGridModel& sgMail, TTextField& edtFreeSpace)> mailboxes;
+    // A voice file slot of a replaceable service message.
+    std::function<TCollectionObject<TFile>()> voiceFile;
 };
 
 // A label of the window that can be hidden.
@@ -76,7 +114,7 @@ public:
     // The firmware version: code 999, menu 6, in versionPanel.
     TVersion version;
     // "Номера": the extension list (menu 7), then codes 100 to 104.
-    std::unique_ptr<TJoint1> extensionList;
+    TCollectionObject<TListDlg> extensionList;
     TVFCode opCode;
     TVFDirectory opNumDay;
     TVFDirectory opNumNight;
@@ -84,10 +122,10 @@ public:
     TVFDirectory admPwd;
     // Greetings 20, 21, 22 (rows 1-3 of sgGreetings) and voice menus 0-19
     // (rows 1-20 of sgMenu), menu 9; null without a factory.
-    std::array<std::unique_ptr<TJoint1>, 3> greetings;
-    std::array<std::unique_ptr<TJoint1>, 20> voiceMenus;
+    std::array<TCollectionObject<TMenuDlg>, 3> greetings;
+    std::array<TCollectionObject<TMenuDlg>, 20> voiceMenus;
     // The mailboxes, menu 8.
-    std::unique_ptr<TJoint1> mailboxes;
+    TCollectionObject<TMailDlg> mailboxes;
     // The 39 system parameters, rows 1-39 of sgSysParams.
     std::vector<std::unique_ptr<TJoint1>> sysParams;
     // Weekly schedule, Monday first: start (column 1) and end (column 2).
@@ -103,10 +141,15 @@ public:
     std::array<TNumber, 6> menuHoliday;
     std::array<TNumber, 6> menuTransfer;
     // Service messages 60-73 (rows 1-14 of sgMessages); null without a factory.
-    std::array<std::unique_ptr<TJoint1>, 14> messages;
+    std::array<TCollectionObject<TFile>, 14> messages;
 
     // The system parameter with that code, or null.
     TJoint1* SysParam(int32_t code) const;
+    // The greeting (sgGreetings rows 1-3) or voice menu (sgMenu rows 1-20)
+    // in that row of that grid; null for another grid or row.
+    TMenuDlg* MenuInRow(const TGridModel& grid, int row) const;
+    // The service message in that row of sgMessages (1-14), or null.
+    TFile* MessageInRow(int row) const;
 
 private:
     void buildNumbers(const TCollectionFactory& factory);

@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "collections/ListDlg.h"
+#include "collections/MailDlg.h"
+#include "collections/MenuDlg.h"
 #include "session/Cp1251.h"
 #include "settings/Catalogue.h"
 

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "collections/File.h"
+#include "collections/ListDlg.h"
 #include "collections/MailDlg.h"
 #include "collections/MenuDlg.h"
 #include "collections/YModemU.h"
@@ -327,7 +328,7 @@ void TScreens::EditSetting(TJoint1* object)
 
 // ---- "Приветствия" and "Меню"
 
-TFile* TScreens::currentMenu(const std::string& grid) const
+TMenuDlg* TScreens::currentMenu(const std::string& grid) const
 {
     TCatalogue& c = form_.Catalogue();
     const TGridModel* g = grid == c.sgGreetings.Name() ? &c.sgGreetings
@@ -335,19 +336,19 @@ TFile* TScreens::currentMenu(const std::string& grid) const
                                                        : nullptr;
     if (!g)
         return nullptr;
-    return dynamic_cast<TFile*>(g->Object(0, g->Row()));
+    return c.MenuInRow(*g, g->Row());
 }
 
 void TScreens::MenuUpload(const std::string& grid)
 {
-    if (TFile* file = currentMenu(grid))
-        StartUpload(*file);
+    if (TMenuDlg* menu = currentMenu(grid))
+        StartUpload(*menu);
 }
 
 void TScreens::MenuDownload(const std::string& grid)
 {
-    if (TFile* file = currentMenu(grid))
-        StartDownload(*file);
+    if (TMenuDlg* menu = currentMenu(grid))
+        StartDownload(*menu);
 }
 
 void TScreens::MenuDelete(const std::string& grid)
@@ -357,19 +358,17 @@ void TScreens::MenuDelete(const std::string& grid)
 
 void TScreens::MenuDoubleClick(const std::string& grid)
 {
-    TFile* file = currentMenu(grid);
-    if (!file)
+    TMenuDlg* menu = currentMenu(grid);
+    if (!menu)
         return;
     const TGridModel& g = grid == form_.Catalogue().sgMenu.Name() ? form_.Catalogue().sgMenu
                                                                   : form_.Catalogue().sgGreetings;
     const int col = g.Col();
     if (col == 1) {
-        StartUpload(*file);
+        StartUpload(*menu);
     } else if (col >= 2 && col <= 11) {
-        if (auto* menu = dynamic_cast<TMenuDlg*>(file)) {
-            menu->editKey = col - 2;
-            run(menu, 60);
-        }
+        menu->editKey = col - 2;
+        run(menu, 60);
     }
 }
 
@@ -407,7 +406,7 @@ void TScreens::btnSetTimeClick()
 
 TMailDlg* TScreens::mailboxes() const
 {
-    return dynamic_cast<TMailDlg*>(form_.Catalogue().mailboxes.get());
+    return form_.Catalogue().mailboxes.get();
 }
 
 void TScreens::MailAction(int action)
@@ -443,8 +442,8 @@ void TScreens::EditGreetOverride()
 
 TFile* TScreens::currentMessage() const
 {
-    const TGridModel& grid = form_.Catalogue().sgMessages;
-    return dynamic_cast<TFile*>(grid.Object(1, grid.Row()));
+    const TCatalogue& c = form_.Catalogue();
+    return c.MessageInRow(c.sgMessages.Row());
 }
 
 void TScreens::MessageUpload()

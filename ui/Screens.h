@@ -24,6 +24,7 @@ class TForm1;
 class TFile;
 class TJoint1;
 class TMailDlg;
+class TMenuDlg;
 
 class TScreens {
 public:
@@ -118,7 +119,7 @@ private:
     // left the connected modes. Returns once the last job started has ended.
     void readAll(const std::vector<TJoint1*>& objects);
     // The voice-menu object of a greetings or menu grid's current row.
-    TFile* currentMenu(const std::string& grid) const;
+    TMenuDlg* currentMenu(const std::string& grid) const;
     TFile* currentMessage() const;
     TMailDlg* mailboxes() const;
 

@@ -357,22 +357,97 @@ TEST(Wire, TransferResultLine)
 
 // ---- the catalogue's collection objects ------------------------------------
 
+TEST(Factory, CollectionObjectsComeFromTheFactoryInBuildOrder)
+{
+    std::vector<std::string> log;
+    TLinesModel* memo = nullptr;
+    TGridModel* mailGrid = nullptr;
+    TTextField* freeField = nullptr;
+    // The collection factory's hooks, each recording that it was called.
+    const TCollectionFactory made = CollectionFactory();
+    TCollectionFactory f;
+    f.extensionList = [&](TLinesModel& lines) {
+        memo = &lines;
+        log.push_back("list");
+        return made.extensionList(lines);
+    };
+    f.voiceMenu = [&] {
+        log.push_back("menu");
+        return made.voiceMenu();
+    };
+    f.mailboxes = [&](TGridModel& grid, TTextField& field) {
+        mailGrid = &grid;
+        freeField = &field;
+        log.push_back("mail");
+        return made.mailboxes(grid, field);
+    };
+    f.voiceFile = [&] {
+        log.push_back("file");
+        return made.voiceFile();
+    };
+    TCatalogue c(f);
+
+    std::vector<std::string> order = {"list"};
+    order.insert(order.end(), 23, "menu");
+    order.push_back("mail");
+    order.insert(order.end(), 14, "file");
+    EXPECT_EQ(log, order);
+
+    ASSERT_NE(c.extensionList, nullptr);
+    EXPECT_EQ(c.extensionList->menu, 7);
+    EXPECT_EQ(memo, &c.memNumbers);
+
+    for (int i = 0; i < 3; ++i) {
+        TJoint1* g = c.greetings[static_cast<size_t>(i)].get();
+        ASSERT_NE(g, nullptr);
+        EXPECT_EQ(g->code, 20 + i);
+        EXPECT_EQ(g->menu, 9);
+        EXPECT_EQ(g->grid, &c.sgGreetings);
+        EXPECT_EQ(g->col, 0);
+        EXPECT_EQ(g->row, i + 1);
+        EXPECT_EQ(c.sgGreetings.Object(0, i + 1), g);
+    }
+    for (int i = 0; i < 20; ++i) {
+        TJoint1* m = c.voiceMenus[static_cast<size_t>(i)].get();
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->code, i);
+        EXPECT_EQ(m->menu, 9);
+        EXPECT_EQ(m->grid, &c.sgMenu);
+        EXPECT_EQ(m->row, i + 1);
+        EXPECT_EQ(c.sgMenu.Object(0, i + 1), m);
+    }
+    ASSERT_NE(c.mailboxes, nullptr);
+    EXPECT_EQ(c.mailboxes->menu, 8);
+    EXPECT_EQ(c.mailboxes->grid, &c.sgMail);
+    EXPECT_EQ(mailGrid, &c.sgMail);
+    EXPECT_EQ(freeField, &c.edtFreeSpace);
+    for (int i = 0; i < 14; ++i) {
+        TJoint1* file = c.messages[static_cast<size_t>(i)].get();
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(file->code, 60 + i);
+        EXPECT_EQ(file->menu, 6);
+        EXPECT_EQ(file->grid, &c.sgMessages);
+        EXPECT_EQ(file->col, 1);
+        EXPECT_EQ(file->row, i + 1);
+    }
+}
+
 TEST(Factory, TheCatalogueHoldsTheCollectionObjects)
 {
     TCatalogue cat(CollectionFactory());
-    auto* list = dynamic_cast<TListDlg*>(cat.extensionList.get());
+    TListDlg* list = cat.extensionList.get();
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->target, &cat.memNumbers);
     EXPECT_EQ(list->menu, 7);
 
-    auto* mail = dynamic_cast<TMailDlg*>(cat.mailboxes.get());
+    TMailDlg* mail = cat.mailboxes.get();
     ASSERT_NE(mail, nullptr);
     EXPECT_EQ(mail->grid, &cat.sgMail);
     EXPECT_EQ(mail->freeField, &cat.edtFreeSpace);
     EXPECT_EQ(mail->menu, 8);
 
-    auto* day = dynamic_cast<TMenuDlg*>(cat.greetings[0].get());
-    auto* menu5 = dynamic_cast<TMenuDlg*>(cat.voiceMenus[5].get());
+    TMenuDlg* day = cat.greetings[0].get();
+    TMenuDlg* menu5 = cat.voiceMenus[5].get();
     ASSERT_NE(day, nullptr);
     ASSERT_NE(menu5, nullptr);
     EXPECT_EQ(day->code, 20);
@@ -381,10 +456,19 @@ TEST(Factory, TheCatalogueHoldsTheCollectionObjects)
     EXPECT_EQ(menu5->row, 6);
     EXPECT_EQ(menu5->menu, 9);
     EXPECT_EQ(cat.sgMenu.Object(0, 6), menu5);
+    // The rows of the screens' grids, by their own class.
+    EXPECT_EQ(cat.MenuInRow(cat.sgMenu, 6), menu5);
+    EXPECT_EQ(cat.MenuInRow(cat.sgGreetings, 1), day);
+    EXPECT_EQ(cat.MenuInRow(cat.sgGreetings, 4), nullptr);
+    EXPECT_EQ(cat.MenuInRow(cat.sgMenu, 0), nullptr);
+    EXPECT_EQ(cat.MenuInRow(cat.sgMessages, 1), nullptr);
+    EXPECT_EQ(cat.MessageInRow(0), nullptr);
+    EXPECT_EQ(cat.MessageInRow(15), nullptr);
 
     // Row 7 of the message grid: code 66, its cells from column 1 on.
-    auto* msg66 = dynamic_cast<TFile*>(cat.sgMessages.Object(1, 7));
+    TFile* msg66 = cat.MessageInRow(7);
     ASSERT_NE(msg66, nullptr);
+    EXPECT_EQ(cat.sgMessages.Object(1, 7), msg66);
     EXPECT_EQ(msg66->code, 66);
     EXPECT_EQ(msg66->menu, 6);
     EXPECT_EQ(msg66->grid, &cat.sgMessages);

@@ -11,6 +11,9 @@
 
 #include "tests/support/UnitSession.h"
 #include "collections/Factory.h"
+#include "collections/ListDlg.h"
+#include "collections/MailDlg.h"
+#include "collections/MenuDlg.h"
 #include "session/Cp1251.h"
 #include "session/KvMenu.h"
 #include "settings/Catalogue.h"
@@ -113,7 +116,7 @@ struct TReportFixture {
     void LoadAll()
     {
         unit.Read(c.version);
-        for (kv::TJoint1* o : {c.extensionList.get(), static_cast<kv::TJoint1*>(&c.opCode), static_cast<kv::TJoint1*>(&c.opNumDay),
+        for (kv::TJoint1* o : {c.extensionList.joint(), static_cast<kv::TJoint1*>(&c.opCode), static_cast<kv::TJoint1*>(&c.opNumDay),
                                static_cast<kv::TJoint1*>(&c.opNumNight), static_cast<kv::TJoint1*>(&c.faxNum),
                                static_cast<kv::TJoint1*>(&c.admPwd)})
             unit.Read(*o);

@@ -323,7 +323,7 @@ TEST_F(Screens, GreetingAndMenuDoubleClicksEditKeysOrUploadByColumn)
     });
     S().DoubleClick("sgGreetings");
     ASSERT_EQ(collections.Shown().size(), 1u);
-    EXPECT_EQ(dynamic_cast<TMenuDlg&>(*C().greetings[0]).editKey, 0);
+    EXPECT_EQ(C().greetings[0]->editKey, 0);
     EXPECT_NE(Sent().find("SET\r20\r"), std::string::npos) << Sent();
     EXPECT_EQ(GetCodes(Sent()), Codes{20});
 
@@ -333,7 +333,7 @@ TEST_F(Screens, GreetingAndMenuDoubleClicksEditKeysOrUploadByColumn)
     C().sgMenu.SetCurrent(11, 1);
     collections.AnswerMenuItm([](TFormMenuItm&) { return false; });
     S().DoubleClick("sgMenu");
-    EXPECT_EQ(dynamic_cast<TMenuDlg&>(*C().voiceMenus[0]).editKey, 9);
+    EXPECT_EQ(C().voiceMenus[0]->editKey, 9);
     EXPECT_EQ(collections.Shown().size(), 2u);
     EXPECT_EQ(Sent(), "");
 }

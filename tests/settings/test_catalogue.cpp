@@ -1,5 +1,6 @@
 // The catalogue as built: objects, codes, limits, items, grid texts and
-// bindings, and the collection objects made through the factory hooks.
+// bindings. The collection objects made through the factory hooks are tested
+// with the collections (test_coll_forms).
 #include <gtest/gtest.h>
 
 #include "settings/Catalogue.h"
@@ -14,10 +15,6 @@ T* As(TJoint1* object)
     return dynamic_cast<T*>(object);
 }
 
-// A collection object stand-in that records the order of its creation.
-struct TMade : TJoint1 {
-    TMade(std::vector<std::string>& log, std::string what) { log.push_back(std::move(what)); }
-};
 
 }  // namespace
 
@@ -258,67 +255,3 @@ TEST(Catalogue, MessageGreetingMenuAndMailGridTexts)
     EXPECT_EQ(c.sgMail.Cell(3, 0), "Период оповещения");
 }
 
-TEST(Catalogue, CollectionObjectsComeFromTheFactoryInBuildOrder)
-{
-    std::vector<std::string> log;
-    TLinesModel* memo = nullptr;
-    TGridModel* mailGrid = nullptr;
-    TTextField* freeField = nullptr;
-    TCollectionFactory f;
-    f.extensionList = [&](TLinesModel& lines) {
-        memo = &lines;
-        return std::make_unique<TMade>(log, "list");
-    };
-    f.voiceMenu = [&] { return std::make_unique<TMade>(log, "menu"); };
-    f.mailboxes = [&](TGridModel& grid, TTextField& field) {
-        mailGrid = &grid;
-        freeField = &field;
-        return std::make_unique<TMade>(log, "mail");
-    };
-    f.voiceFile = [&] { return std::make_unique<TMade>(log, "file"); };
-    TCatalogue c(f);
-
-    std::vector<std::string> order = {"list"};
-    order.insert(order.end(), 23, "menu");
-    order.push_back("mail");
-    order.insert(order.end(), 14, "file");
-    EXPECT_EQ(log, order);
-
-    ASSERT_NE(c.extensionList, nullptr);
-    EXPECT_EQ(c.extensionList->menu, 7);
-    EXPECT_EQ(memo, &c.memNumbers);
-
-    for (int i = 0; i < 3; ++i) {
-        TJoint1* g = c.greetings[static_cast<size_t>(i)].get();
-        ASSERT_NE(g, nullptr);
-        EXPECT_EQ(g->code, 20 + i);
-        EXPECT_EQ(g->menu, 9);
-        EXPECT_EQ(g->grid, &c.sgGreetings);
-        EXPECT_EQ(g->col, 0);
-        EXPECT_EQ(g->row, i + 1);
-        EXPECT_EQ(c.sgGreetings.Object(0, i + 1), g);
-    }
-    for (int i = 0; i < 20; ++i) {
-        TJoint1* m = c.voiceMenus[static_cast<size_t>(i)].get();
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m->code, i);
-        EXPECT_EQ(m->menu, 9);
-        EXPECT_EQ(m->grid, &c.sgMenu);
-        EXPECT_EQ(m->row, i + 1);
-        EXPECT_EQ(c.sgMenu.Object(0, i + 1), m);
-    }
-    ASSERT_NE(c.mailboxes, nullptr);
-    EXPECT_EQ(c.mailboxes->menu, 8);
-    EXPECT_EQ(c.mailboxes->grid, &c.sgMail);
-    EXPECT_EQ(mailGrid, &c.sgMail);
-    EXPECT_EQ(freeField, &c.edtFreeSpace);
-    for (int i = 0; i < 14; ++i) {
-        TJoint1* file = c.messages[static_cast<size_t>(i)].get();
-        ASSERT_NE(file, nullptr);
-        EXPECT_EQ(file->code, 60 + i);
-        EXPECT_EQ(file->menu, 6);
-        EXPECT_EQ(file->grid, &c.sgMessages);
-        EXPECT_EQ(file->col, 1);
-        EXPECT_EQ(file->row, i + 1);
-    }
-}

@@ -283,6 +283,9 @@ TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
     EXPECT_TRUE(Says(text, "Счётчиков ошибок линии этот драйвер не ведёт."));
     EXPECT_TRUE(Says(text, "открыто ещё и в процессе 31 (cat)"));
     EXPECT_TRUE(Says(text, "Сведений об устройстве /dev/ttyUSB0 в базе устройств системы нет."));
+    // A pseudo-terminal's other opener is its far end, not an intruder.
+    f.device = "/dev/pts/4";
+    EXPECT_FALSE(Says(Diagnose(f), "открыто ещё"));
 
     // The echo came but no prompt: a loop-back plug or an echoing device.
     f = silent(TConnectionTrouble::NoPrompt);

@@ -303,7 +303,8 @@ std::string silentLine(const TDoctorFacts& f)
         parts.push_back("Счётчиков ошибок линии этот драйвер не ведёт.");
     }
 
-    if (!f.holders.empty()) {
+    // A pseudo-terminal's other openers are its far end (a simulator).
+    if (!f.holders.empty() && !startsWith(f.device, "/dev/pts/")) {
         std::string t = "Устройство открыто ещё и в ";
         t += f.holders.size() == 1 ? "процессе " : "процессах ";
         for (size_t i = 0; i < f.holders.size(); ++i)

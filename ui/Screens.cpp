@@ -259,6 +259,9 @@ void TScreens::LoadMail()
     if (closed() || form_.Session().mode == kModeDisconnected)
         return;
     run(form_.Catalogue().mailboxes.get(), 3);
+    // The tab reads whenever it is shown; its mark tells the settings
+    // export that the mailboxes were read since the connection.
+    form_.loaded[kTabMail] = true;
 }
 
 void TScreens::LoadSysParams()

@@ -14,7 +14,10 @@
 #include "collections/MailDlg.h"
 #include "collections/MenuDlg.h"
 #include "session/Cp1251.h"
+#include "session/Dialogs.h"
+#include "session/KvMenu.h"
 #include "settings/Catalogue.h"
+#include "ui/Unit1.h"
 
 namespace kv {
 
@@ -22,7 +25,6 @@ namespace {
 
 const char* const kCrLf = "\r\n";
 const char* const kAdminOnly = "Недоступны (режим администратора)";
-constexpr int kModeSystemAccess = 3;
 
 // The report as UTF-8 text, line by line.
 class TReportText {
@@ -124,7 +126,7 @@ void messages(TReportText& r, TCatalogue& c, bool system)
 
 std::string BuildReport(TCatalogue& c, int mode)
 {
-    const bool system = mode == kModeSystemAccess;
+    const bool system = mode == kModeSystem;
     TReportText r;
     r.Line("Версия прошивки: " + c.version.text());
     r.Line();
@@ -147,6 +149,49 @@ std::string BuildReport(TCatalogue& c, int mode)
     messages(r, c, system);
     r.Line();
     return Utf8ToCp1251(r.Text());
+}
+
+// ---- the export action -----------------------------------------------------
+
+namespace {
+
+// The tabs whose data the report holds, in the order they are read.
+constexpr int kLoadOrder[] = {kTabNumbers, kTabGreetings, kTabTime, kTabMenu,
+                              kTabMail, kTabSysParams, kTabMessages};
+
+bool connected(int mode)
+{
+    return mode == kModeAdmin || mode == kModeSystem;
+}
+
+}  // namespace
+
+void ExportSettings(TForm1& form)
+{
+    const std::string path = form.View().ExportFileName();
+    if (path.empty())
+        return;
+    TReportFile file;
+    if (!file.Create(path)) {
+        ShowError(file.Error());
+        return;
+    }
+    TKvMenu& session = form.Session();
+    // The mode the export began in decides the sections, also when the
+    // session drops out on the way: the report then holds what was read.
+    const int mode = session.mode;
+    form.BeginBusy();
+    for (int tab : kLoadOrder) {
+        if (!connected(session.mode))
+            break;
+        if (form.loaded[static_cast<size_t>(tab)])
+            continue;
+        form.TabShown(tab);
+        session.WaitIdle();
+    }
+    if (!file.Commit(BuildReport(form.Catalogue(), mode)))
+        ShowError(file.Error());
+    form.EndBusy();
 }
 
 // ---- the report's file ----------------------------------------------------

@@ -6,6 +6,9 @@
 // action of the main window first has the tabs loaded, then hands the bytes
 // to a TReportFile.
 //
+// ExportSettings is the action of "Экспорт настроек в файл..." in the main
+// window.
+//
 // TReportFile never harms the file the user chose to replace: the report
 // goes into a new file in the chosen file's folder, which takes the chosen
 // file's place by one rename only once every byte is written and flushed to
@@ -20,12 +23,24 @@
 namespace kv {
 
 class TCatalogue;
+class TForm1;
 
 // The report's bytes. `mode` is the session's mode: in system mode (3) the
 // system parameters, the greeting replacement and the service messages are
 // written; otherwise each of those sections is the line
 // "Недоступны (режим администратора)".
 std::string BuildReport(TCatalogue& catalogue, int mode);
+
+// "Экспорт настроек в файл...": the save dialog (a cancel ends it), the new
+// file (an error message and the end when it cannot be made, before the
+// window turns busy), then, busy, the load action of every tab not yet read
+// since the connection, in the order Numbers, Greetings, Time, Menu, Mail,
+// System parameters, Message replacement (the last two only in system mode,
+// by their own rule), waiting for the worker after each; the loads stop
+// once the session has left the connected modes. Then the report, as the
+// objects hold it, in place of the chosen file; a failed write shows its
+// message. UI thread.
+void ExportSettings(TForm1& form);
 
 class TReportFile {
 public:

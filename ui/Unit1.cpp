@@ -4,6 +4,7 @@
 #include <new>
 
 #include "collections/Factory.h"
+#include "ui/Export.h"
 #include "ui/Screens.h"
 
 namespace kv {
@@ -119,6 +120,7 @@ TForm1::TForm1(TForm1View& view, TSettingsStore& store, const std::string& execu
     // The catalogue's check box is born enabled; it follows the mode shown.
     setTabControls(tabControlsOn_);
     screens_ = std::make_unique<TScreens>(*this);
+    onExport = [this] { ExportSettings(*this); };
 
     new (&comm_) TFormComm();
     commMade_ = true;

@@ -109,7 +109,8 @@ public:
     void btnDisconnectClick();
     void btnPortClick();
     void btnExportClick();
-    // What "Экспорт настроек в файл..." does; nothing while empty.
+    // What "Экспорт настроек в файл..." does: ExportSettings (ui/Export.h)
+    // from start-up on; nothing while empty.
     std::function<void()> onExport;
 
     // ---- tabs

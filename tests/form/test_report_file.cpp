@@ -22,40 +22,23 @@
 #include <set>
 #include <sstream>
 
+#include "tests/support/UnitSession.h"
 #include "ui/Export.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class TFolder {
+// The test's folder, and the names in it (hidden ones included).
+class TFolder : public kvtest::TTempDir {
 public:
-    TFolder()
-    {
-        std::string tmpl = (fs::temp_directory_path() / "kvreport-XXXXXX").string();
-        if (!mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~TFolder()
-    {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-    // Names in the folder, hidden ones included.
     std::set<std::string> Names() const
     {
         std::set<std::string> names;
-        for (const auto& e : fs::directory_iterator(path_))
+        for (const auto& e : fs::directory_iterator(Path()))
             names.insert(e.path().filename().string());
         return names;
     }
-
-private:
-    std::string path_;
 };
 
 void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644)

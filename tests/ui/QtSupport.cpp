@@ -6,6 +6,8 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QPixmap>
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QStyle>
@@ -107,6 +109,15 @@ void Type(QWidget* w, const QString& text)
 void ClickButton(QWidget* dialog, const char* name)
 {
     QTest::mouseClick(Child<QAbstractButton>(dialog, name), Qt::LeftButton);
+}
+
+void SaveScreen(QWidget* w, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("KV_SCREENS_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    w->grab().save(QDir(dir).filePath(name + QStringLiteral(".png")));
 }
 
 void ClickRadio(QWidget* radioButton)

@@ -48,6 +48,8 @@ void ClickButton(QWidget* dialog, const char* name);
 void ClickRadio(QWidget* radioButton);
 // Clicks the up (+1) or down (-1) arrow of a spin box.
 void ClickArrow(QWidget* spinBox, int direction);
+// With KV_SCREENS_DIR set, saves a picture of w as DIR/name.png.
+void SaveScreen(QWidget* w, const QString& name);
 // The child of dialog with that objectName, as T; fails the test when
 // there is none.
 template <typename T>

@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QDialog>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
@@ -40,6 +41,35 @@ void FixSize(QDialog& dialog)
         dialog.layout()->setSizeConstraint(QLayout::SetFixedSize);
     dialog.setSizeGripEnabled(false);
     dialog.setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+}
+
+// ---- TJobDialog
+
+void TJobDialog::RunModal(const QPointer<TJobDialog>& dialog)
+{
+    QEventLoop loop;
+    connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    if (dialog && dialog->isVisible())
+        loop.exec(QEventLoop::DialogExec);
+}
+
+void TJobDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (started_)
+        return;
+    started_ = true;
+    QPointer<TJobDialog> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (self)
+                self->Started();
+        },
+        Qt::QueuedConnection);
 }
 
 // ---- TUpDownEdit

@@ -6,12 +6,13 @@
 #pragma once
 
 #include <QAbstractSpinBox>
+#include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <string>
 
 class QBoxLayout;
-class QDialog;
 class QLineEdit;
 class QPushButton;
 
@@ -34,6 +35,28 @@ void AddOkCancel(QDialog& dialog, QBoxLayout& layout, QPushButton** ok = nullptr
 
 // A fixed border: the dialog keeps the size its layout asks for.
 void FixSize(QDialog& dialog);
+
+// A dialog whose actions run jobs, so that its handlers wait in nested
+// event loops: it is started once it is on the screen, and it ends itself
+// with accept() or reject() and deleteLater(). RunModal waits for it in a
+// loop of its own rather than exec(), so that no frame of the dialog is on
+// the stack when the deferred deletion comes, however deep a nested loop
+// the end arrived in.
+class TJobDialog : public QDialog {
+public:
+    using QDialog::QDialog;
+
+    // Shows dialog modally and returns once it has finished or is gone.
+    static void RunModal(const QPointer<TJobDialog>& dialog);
+
+protected:
+    // Called once, from the event loop, after the dialog was first shown.
+    virtual void Started() = 0;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool started_ = false;
+};
 
 // An edit field with up/down arrows attached (an up-down control and its
 // buddy). The field takes any text; every edit is handed to onTextEdited

@@ -1,11 +1,9 @@
 #include "ui/YModemU.h"
 
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,21 +14,10 @@ namespace kv {
 
 void TYModemDialog::Execute(TFormYMU& form, QWidget* parent)
 {
-    // The dialog ends with accept() and deleteLater(), from whatever depth
-    // of nested event loops the transfer's end arrives in. It is waited for
-    // with a loop of our own, not exec(), so that no frame of the dialog is
-    // on the stack when the deferred deletion comes.
-    QPointer<TYModemDialog> dialog = new TYModemDialog(form, parent);
-    QEventLoop loop;
-    connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
-    connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->show();
-    if (dialog && dialog->isVisible())
-        loop.exec(QEventLoop::DialogExec);
+    RunModal(new TYModemDialog(form, parent));
 }
 
-TYModemDialog::TYModemDialog(TFormYMU& form, QWidget* parent) : QDialog(parent), form_(&form)
+TYModemDialog::TYModemDialog(TFormYMU& form, QWidget* parent) : TJobDialog(parent), form_(&form)
 {
     setObjectName(QStringLiteral("FormYMU"));
     setWindowTitle(Q(TFormYMU::kCaption));
@@ -110,20 +97,11 @@ void TYModemDialog::showForm()
     total_->setText(Q(form_->Total()));
 }
 
-void TYModemDialog::showEvent(QShowEvent* event)
+void TYModemDialog::Started()
 {
-    QDialog::showEvent(event);
-    if (started_)
-        return;
-    started_ = true;
     // Only once the dialog is on the screen does the form start the job.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (form_)
-                form_->Show();
-        },
-        Qt::QueuedConnection);
+    if (form_)
+        form_->Show();
 }
 
 void TYModemDialog::reject()

@@ -1,9 +1,8 @@
 // "Передача/прием файла": the transfer dialog of one voice file.
 #pragma once
 
-#include <QDialog>
-
 #include "collections/YModemU.h"
+#include "ui/DialogKit.h"
 
 class QLabel;
 class QLineEdit;
@@ -18,7 +17,7 @@ namespace kv {
 // then starts the form (TFormYMU::Show runs the object's job). "Отменить",
 // Escape and the close box go to CloseQuery: the dialog closes only when
 // the form says so, which at the latest is the transfer's end.
-class TYModemDialog : public QDialog {
+class TYModemDialog : public TJobDialog {
 public:
     // Shows a dialog over form modally and returns once the form has
     // closed. The dialog releases itself from the event loop afterwards;
@@ -31,7 +30,7 @@ public:
     void reject() override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void Started() override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -39,7 +38,6 @@ private:
     void finish();
 
     TFormYMU* form_;
-    bool started_ = false;
     QLabel* title_;
     QProgressBar* progress_;
     QLineEdit* packet_;

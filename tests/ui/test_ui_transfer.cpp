@@ -11,40 +11,16 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <fstream>
-#include <random>
 
 #include "collections/MenuDlg.h"
 #include "collections/YModemU.h"
-#include "serial/VaComm.h"
-#include "session/Comm.h"
-#include "session/KvMenu.h"
-#include "tests/support/ScriptedDialogs.h"
-#include "session/Server.h"
 #include "settings/View.h"
-#include "tests/support/SimProcess.h"
-#include "tests/ui/QtSupport.h"
-#include "ui/QtUiBridge.h"
-#include "ui/QtValueDialogs.h"
+#include "TransferRig.h"
+#include "tests/ui/QtUnitSession.h"
 #include "ui/YModemU.h"
 
 namespace kv {
 namespace {
-
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(size, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
 
 // What a test saw of the dialog while it was open.
 struct TSeen {
@@ -56,47 +32,18 @@ struct TSeen {
     QString total;        // Edit3 at the end
 };
 
-// The Qt bridge for one test, shut down as the window does: no more work,
-// the port threads end, then it is uninstalled.
-struct TQtUiThread {
-    TQtUiThread() { SetUiBridge(&bridge); }
-    ~TQtUiThread()
-    {
-        bridge.Shutdown();
-        TVaCustomComm::WaitThreadsEnded(5000);
-        SetUiBridge(nullptr);
-    }
-    TQtUiBridge bridge;
-};
-
-// A session with kvsim at 19200 baud on the Qt bridge, and the window's
-// question dialogs.
+// The transfer dialog on a session with kvsim at 19200 baud.
 class TransferDialog : public ::testing::Test {
 protected:
-    TransferDialog() : sim({"--baud", "19200"})
+    TransferDialog()
     {
-        comm.VaComm1.SetDeviceName(sim.Path());
-        messages.AnswerPassword("1234");
         menu.code = 1;
         menu.menu = 9;
         menu.grid = &grid;
         menu.row = 2;
     }
-    ~TransferDialog() override
-    {
-        if (session.mode != kModeDisconnected) {
-            session.Disconnect();
-            session.WaitIdle();
-        }
-        server.Terminate();
-    }
 
-    void Job(int action)
-    {
-        menu.action = action;
-        session.Run(&menu);
-        session.WaitIdle();
-    }
+    void Job(int action) { unit.Run(menu, action); }
 
     // Shows the transfer dialog as the window does; `during` runs once
     // the first packet has been shown.
@@ -145,15 +92,12 @@ protected:
         EXPECT_GE(seen.packets.size(), 3);
     }
 
-    TQtUiThread ui;
-    test::TModalAnswers answers;
-    TScriptedDialogs messages;
-    TQtCollectionDialogs questions;
-    TInstallDialogs<TCollectionDialogs> questionsInForce{questions};
-    SimProcess sim;
-    TFormComm comm;
-    TCOMServer server;
-    TKvMenu session{comm, server};
+    test::TQtUnitSession unit{{"--baud", "19200"}};
+    test::TModalAnswers& answers = unit.answers;
+    TScriptedDialogs& messages = unit.messages;
+    SimProcess& sim = unit.sim;
+    TKvMenu& session = unit.session;
+    TFormComm& comm = unit.comm;
     TGridModel grid{"sgMenu", 12, 21};
     TMenuDlg menu;
     QTemporaryDir files;
@@ -161,9 +105,9 @@ protected:
 
 TEST_F(TransferDialog, UploadAndDownloadRoundTripWithTheFieldsMoving)
 {
-    const std::string data = Pattern(6000, 7);
+    const std::string data = kvtest::RandomBytes(6000, 7);
     const std::string source = QFile::encodeName(files.filePath("menu1.pcm")).toStdString();
-    std::ofstream(source, std::ios::binary) << data;
+    kvtest::WriteFile(source, data);
     Job(3);  // logs in and reads the menu
 
     menu.localPath = source;
@@ -185,7 +129,7 @@ TEST_F(TransferDialog, UploadAndDownloadRoundTripWithTheFieldsMoving)
     EXPECT_EQ(down.ExitCode(), 0);
     EXPECT_EQ(received.title, "Прием файла menu1.pcm");
     ExpectMoving(received, 6000);
-    EXPECT_TRUE(ReadAll(target) == data) << "the file came back changed";
+    EXPECT_TRUE(kvtest::ReadFile(target) == data) << "the file came back changed";
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_EQ(answers.Unanswered(), 0);
 }
@@ -193,7 +137,7 @@ TEST_F(TransferDialog, UploadAndDownloadRoundTripWithTheFieldsMoving)
 TEST_F(TransferDialog, CloseAnsweredNoLetsTheTransferFinish)
 {
     const std::string source = QFile::encodeName(files.filePath("long.pcm")).toStdString();
-    std::ofstream(source, std::ios::binary) << Pattern(5000, 8);
+    kvtest::WriteFile(source, kvtest::RandomBytes(5000, 8));
     Job(3);
 
     QStringList questionsAsked;

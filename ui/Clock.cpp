@@ -3,6 +3,7 @@
 #include <QCalendarWidget>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimeEdit>
@@ -30,6 +31,9 @@ TClockDialog::TClockDialog(TFormClock& form, QWidget* parent) : TJobDialog(paren
 
     calendar_ = new QCalendarWidget(this);
     calendar_->setObjectName(QStringLiteral("MonthCalendar1"));
+    // The window speaks Russian whatever the desktop's locale; so do the
+    // calendar's month and day names.
+    calendar_->setLocale(QLocale(QLocale::Russian, QLocale::Russia));
     calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     calendar_->setGridVisible(false);
     picker_ = new QTimeEdit(this);

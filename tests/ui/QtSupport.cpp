@@ -7,13 +7,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QPixmap>
 #include <QKeyEvent>
+#include <QPixmap>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionSpinBox>
 #include <QTest>
+
+#include "ui/QtTranslations.h"
 
 namespace kv::test {
 
@@ -31,6 +33,9 @@ public:
         static char name[] = "kvmanage-ui-test";
         static char* argv[] = {name, nullptr};
         app_ = new QApplication(argc, argv);
+        // Pictures show the window as its users see it, Qt's own texts too.
+        if (!qEnvironmentVariableIsEmpty("KV_SCREENS_DIR"))
+            InstallQtTranslations(*app_);
     }
     void TearDown() override
     {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "tests/ui/SampleDialogs.h"
+#include "ui/QtTranslations.h"
 
 int main(int argc, char** argv)
 {
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    kv::InstallQtTranslations(app);
     const QDir dir(QString::fromLocal8Bit(argv[1]));
     if (!dir.mkpath(QStringLiteral(".")))
         return 1;

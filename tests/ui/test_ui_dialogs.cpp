@@ -375,6 +375,7 @@ TEST_F(DialogsTest, ConfirmationsAndQuestions)
     answers.Add([box](QWidget* d) {
         QMessageBox* m = box(d);
         EXPECT_EQ(m->text(), "Удалить ящик Иванов?");
+        test::SaveScreen(m, "dialog-Confirm");
         EXPECT_EQ(m->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
         QTest::mouseClick(m->button(QMessageBox::Ok), Qt::LeftButton);
     });
@@ -382,6 +383,7 @@ TEST_F(DialogsTest, ConfirmationsAndQuestions)
     answers.Add([box](QWidget* d) {
         QMessageBox* m = box(d);
         EXPECT_EQ(m->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+        test::SaveScreen(m, "dialog-AskYesNo");
         QTest::mouseClick(m->button(QMessageBox::No), Qt::LeftButton);
     });
     answers.Add([box](QWidget* d) { QTest::mouseClick(box(d)->button(QMessageBox::Yes), Qt::LeftButton); });

@@ -42,6 +42,7 @@ TEST(FileDialogs, ExportProposesTheReportAndNeedsAnExistingFolder)
         EXPECT_EQ(f->nameFilters(), (QStringList{"Текстовые файлы (*.txt)", "Все файлы (*)"}));
         EXPECT_EQ(f->defaultSuffix(), "txt");
         EXPECT_EQ(NameField(d)->text(), "settings.txt");
+        test::SaveScreen(d, "dialog-Export");
         Choose(d, dir.filePath("missing/report"));  // a folder that is not there
     });
     bool warned = false;

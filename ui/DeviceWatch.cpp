@@ -43,4 +43,37 @@ void TQtDeviceWatch::Unsubscribe(int id)
     subscribers_.erase(id);
 }
 
+void FillDeviceChoice(QComboBox& choice, const TSerialDeviceList& list)
+{
+    const QString edited = choice.currentText();
+    const bool blocked = choice.blockSignals(true);
+    choice.clear();
+    for (const auto& d : list.Devices()) {
+        const QString name = QString::fromStdString(d.PreferredName());
+        QString label = name + QStringLiteral(" — ") + QString::fromStdString(d.Description());
+        if (!d.byId.empty())
+            label += QStringLiteral(" (") + QString::fromStdString(d.node) + QStringLiteral(")");
+        choice.addItem(label, name);
+    }
+    if (choice.isEditable())
+        choice.setEditText(edited);
+    choice.blockSignals(blocked);
+}
+
+void ShowDevicePresence(QLabel& panel, const TSerialDeviceList& list, const std::string& device, bool disconnected)
+{
+    QFont font = panel.font();
+    const TSerialDeviceInfo* present = disconnected ? list.Find(device) : nullptr;
+    font.setBold(present != nullptr);
+    panel.setFont(font);
+    QString tip;
+    if (disconnected && !device.empty()) {
+        tip = present ? QStringLiteral("%1 подключено: %2")
+                            .arg(QString::fromStdString(device), QString::fromStdString(present->Description()))
+                      : QStringLiteral("%1 не подключено").arg(QString::fromStdString(device));
+    }
+    panel.setToolTip(tip);
+    panel.setAccessibleDescription(tip);
+}
+
 }  // namespace kv

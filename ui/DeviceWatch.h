@@ -3,6 +3,8 @@
 // is readable the waiting events are applied at once.
 #pragma once
 
+#include <QComboBox>
+#include <QLabel>
 #include <QObject>
 #include <QSocketNotifier>
 #include <functional>
@@ -38,5 +40,17 @@ private:
     std::map<int, std::function<void()>> subscribers_;
     int nextId_ = 1;
 };
+
+// Fills a device choice with the devices of `list`: each shows its
+// preferred name (the by-id link of a USB adapter, so that the choice
+// survives re-plugging) and what it is, and carries that name as its data.
+// The text being edited stays as it is.
+void FillDeviceChoice(QComboBox& choice, const TSerialDeviceList& list);
+
+// The port panel of the status bar, while disconnected: whether the device
+// the current port opens is present (its tooltip names the device and its
+// state, and its text is bold while the device is there). The panel's text
+// stays as the window set it.
+void ShowDevicePresence(QLabel& panel, const TSerialDeviceList& list, const std::string& device, bool disconnected);
 
 }  // namespace kv

@@ -3,7 +3,9 @@
 // Russian.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -192,6 +194,48 @@ TEST(DeviceWatch, AnArrivalReachesTheListThroughTheEventLoop)
     EXPECT_EQ(told, 2);
     EXPECT_FALSE(watch.List().Present("/dev/ttyUSB0"));
     watch.Unsubscribe(id);
+}
+
+TEST(DeviceWatch, TheChoiceOffersByIdNamesAndThePanelShowsTheMappedDevicePresent)
+{
+    TSerialDeviceInfo adapter;
+    adapter.node = "/dev/ttyUSB0";
+    adapter.sysPath = "/sys/devices/usb1/ttyUSB0";
+    adapter.byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0";
+    adapter.bus = "usb";
+    adapter.vendorId = "0403";
+    adapter.productId = "6001";
+    adapter.product = "FT232R USB UART";
+    adapter.driver = "ftdi_sio";
+    TSerialDeviceInfo uart;
+    uart.node = "/dev/ttyS0";
+    uart.uartType = 4;
+    uart.driver = "serial";
+    const TSerialDeviceList list({uart, adapter}, {});
+
+    QComboBox choice;
+    choice.setEditable(true);
+    choice.setEditText("/dev/ttyUSB7");
+    FillDeviceChoice(choice, list);
+    ASSERT_EQ(choice.count(), 2);
+    EXPECT_EQ(choice.itemData(0).toString(), "/dev/ttyS0");
+    EXPECT_EQ(choice.itemText(0), "/dev/ttyS0 — встроенный последовательный порт (драйвер serial)");
+    EXPECT_EQ(choice.itemData(1).toString(), QString::fromStdString(adapter.byId));
+    EXPECT_EQ(choice.itemText(1), QString::fromStdString(adapter.byId) + " — FT232R USB UART (0403:6001, ftdi_sio) (/dev/ttyUSB0)");
+    EXPECT_EQ(choice.currentText(), "/dev/ttyUSB7");  // what the user typed stays
+
+    QLabel panel("COM1");
+    ShowDevicePresence(panel, list, adapter.byId, true);
+    EXPECT_EQ(panel.text(), "COM1");
+    EXPECT_TRUE(panel.font().bold());
+    EXPECT_EQ(panel.toolTip(), QString::fromStdString(adapter.byId) + " подключено: FT232R USB UART (0403:6001, ftdi_sio)");
+    ShowDevicePresence(panel, list, "/dev/ttyUSB3", true);
+    EXPECT_FALSE(panel.font().bold());
+    EXPECT_EQ(panel.toolTip(), "/dev/ttyUSB3 не подключено");
+    ShowDevicePresence(panel, list, adapter.byId, false);  // connected: the panel says nothing more
+    EXPECT_FALSE(panel.font().bold());
+    EXPECT_TRUE(panel.toolTip().isEmpty());
+    EXPECT_EQ(panel.text(), "COM1");
 }
 
 TEST(QtTranslations, QtsOwnButtonsSpeakRussian)

@@ -478,7 +478,7 @@ private:
         };
         TRestoreSummary summary;
         std::string error;
-        if (!backup_->Restore(unit, file, command_.path, comparison.differences, summary, error)) {
+        if (!backup_->Restore(unit, file, command_.path, comparison, summary, error)) {
             g_progress.Clear();
             say(error);
             return kFile;
@@ -499,7 +499,11 @@ private:
             say("прежние настройки сохранены в " + summary.undoPath);
         if (summary.Count(TRestoreResult::NotWritten) > 0)
             return kUnit;
-        if (!summary.Complete() || comparison.notCompared > 0) {
+        if (summary.systemSkipped > 0)
+            std::printf("пропущено: %d системных значений файла: подключение в режиме администратора\n",
+                        summary.systemSkipped);
+        std::fflush(stdout);
+        if (!summary.Complete()) {
             say("восстановлено не всё: записано " + std::to_string(summary.Count(TRestoreResult::Took)) + " из " +
                 std::to_string(summary.items.size()));
             return kIncomplete;

@@ -332,7 +332,7 @@ int TRestoreSummary::Count(TRestoreResult::TState state) const
 
 bool TRestoreSummary::Complete() const
 {
-    return Count(TRestoreResult::Took) == static_cast<int>(items.size());
+    return systemSkipped == 0 && Count(TRestoreResult::Took) == static_cast<int>(items.size());
 }
 
 // ---- file names
@@ -560,9 +560,16 @@ int stage(const TDifference& d, const TSnapshotLayout& layout)
 }  // namespace
 
 bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::string& filePath,
-                      const std::vector<TDifference>& differences, TRestoreSummary& summary, std::string& error)
+                      const TComparison& comparison, TRestoreSummary& summary, std::string& error)
 {
     summary = {};
+    summary.systemSkipped = comparison.notCompared;
+    // Nothing was written: no item has an outcome.
+    auto refuse = [&](const std::string& why) {
+        summary.items.clear();
+        error = why;
+        return false;
+    };
     if (form_.Closed() || !connected()) {
         error = "Нет подключения к устройству.";
         return false;
@@ -571,7 +578,7 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
 
     // What is to be written, and what is skipped.
     std::vector<size_t> toWrite;
-    for (const TDifference& d : differences) {
+    for (const TDifference& d : comparison.differences) {
         if (!d.checked || !d.Writable())
             continue;
         TRestoreSummary::TItem item{d, {}};
@@ -583,9 +590,7 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
             const std::string& name = file.files.at(d.code).name;
             const std::string local = VoiceFilePath(filePath, d.code, name);
             if (!SafeFileName(name) || !isFile(local)) {
-                error = filePath + ": нет голосового файла " + local;
-                summary = {};
-                return false;
+                return refuse(filePath + ": нет голосового файла " + local);
             }
             toWrite.push_back(summary.items.size());
         } else {
@@ -614,16 +619,12 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
         const std::string path = UndoPath(filePath);
         std::vector<std::string> failures;
         DownloadVoiceFiles(undo, path, failures, &voice);
-        if (!failures.empty()) {
-            error = "Снимок для отмены не сохранён, на устройство ничего не записано:\n" + joined(failures, "\n");
-            summary = {};
-            return false;
-        }
-        if (!Save(undo, path, !undo.files.empty(), error)) {
-            error = "Снимок для отмены не сохранён, на устройство ничего не записано:\n" + error;
-            summary = {};
-            return false;
-        }
+        const char* const notSaved = "Снимок для отмены не сохранён, на устройство ничего не записано:\n";
+        if (!failures.empty())
+            return refuse(notSaved + joined(failures, "\n"));
+        std::string why;
+        if (!Save(undo, path, !undo.files.empty(), why))
+            return refuse(notSaved + why);
         summary.undoPath = path;
     }
 

@@ -125,9 +125,12 @@ struct TRestoreSummary {
     // The snapshot of the unit taken before the first write ("" when
     // nothing was to be written).
     std::string undoPath;
+    // The file's system items left alone: the session is in administrator
+    // mode, which neither reads nor writes them.
+    int systemSkipped = 0;
 
     int Count(TRestoreResult::TState state) const;
-    // Whether every checked difference took.
+    // Whether every checked difference took and nothing was left alone.
     bool Complete() const;
 };
 
@@ -161,7 +164,7 @@ public:
 
     // Writes the checked writable differences of `comparison` (unit: the
     // snapshot the comparison was made from; file: the file's, read from
-    // `filePath`). Before the first write the unit's snapshot is saved next
+    // `filePath`; the items it could not compare count as skipped). Before the first write the unit's snapshot is saved next
     // to the file (with the voice files that the restore replaces or
     // deletes). System items are skipped outside system mode, a mailbox is
     // deleted only once confirmDelete said yes for it. False, with `error`,
@@ -169,7 +172,7 @@ public:
     // not be saved, a voice file of the file is missing); otherwise the
     // summary says what became of each difference.
     bool Restore(const TSnapshot& unit, const TSnapshot& file, const std::string& filePath,
-                 const std::vector<TDifference>& differences, TRestoreSummary& summary, std::string& error);
+                 const TComparison& comparison, TRestoreSummary& summary, std::string& error);
 
     // Asked for each mailbox a restore would delete (its owner): true to
     // delete it. Without one no mailbox is deleted.

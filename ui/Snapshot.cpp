@@ -480,7 +480,7 @@ std::string TSnapshotLayout::Write(const TSnapshot& s, bool withFiles) const
 
     auto param = [&](const TParam& p) {
         auto it = s.params.find(p.code);
-        if (it == s.params.end())
+        if (it == s.params.end() || (p.system && !system))
             return;
         out.Comment(p.name);
         out.Value(std::string(p.system ? "system " : "param ") + numberText(p.code), it->second);
@@ -543,7 +543,7 @@ std::string TSnapshotLayout::Write(const TSnapshot& s, bool withFiles) const
         section("Голосовые файлы: имя на устройстве, размер");
         for (const TSlot& slot : slots_) {
             auto it = s.files.find(slot.code);
-            if (it == s.files.end())
+            if (it == s.files.end() || (slot.system && !system))
                 continue;
             out.Comment(slot.name);
             const std::string key = "voicefile " + numberText(slot.code);

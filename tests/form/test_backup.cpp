@@ -1,0 +1,344 @@
+// Backing up, comparing and restoring against the simulated unit, through
+// the main window's form with a scripted view: the settings are changed the
+// way a user changes them (the screens' buttons and the scripted dialogs),
+// then restored from the snapshot taken before, and read again.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "ScriptedForm.h"
+#include "SimProcess.h"
+#include "collections/File.h"
+#include "collections/MailDlg.h"
+#include "collections/MenuDlg.h"
+#include "collections/ScriptedDialogs.h"
+#include "session/ScriptedDialogs.h"
+#include "settings/ScriptedValueDialogs.h"
+#include "tests/session/Harness.h"
+#include "ui/Backup.h"
+#include "ui/Screens.h"
+#include "ui/Unit1.h"
+
+using namespace kv;
+using namespace kvtest;
+
+namespace {
+
+using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The files next to `path` whose names begin with its name and `suffix`.
+Strings Beside(const std::string& path, const std::string& suffix)
+{
+    Strings names;
+    const std::string stem = fs::path(path).filename().string() + suffix;
+    for (const auto& e : fs::directory_iterator(fs::path(path).parent_path()))
+        if (e.path().filename().string().rfind(stem, 0) == 0)
+            names.push_back(e.path().string());
+    return names;
+}
+
+struct Backup : ::testing::Test {
+    TUiThread ui;
+    TScriptedDialogs dialogs;
+    TScriptedValueDialogs values;
+    TScriptedCollectionDialogs collections;
+    std::unique_ptr<SimProcess> sim;
+    TMemorySettingsStore store;
+    TScriptedForm1View view;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TBackup> backup;
+    std::string folder;
+
+    void SetUp() override
+    {
+        std::string tmpl = (fs::temp_directory_path() / "kvbackup-XXXXXX").string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        folder = tmpl;
+    }
+    void TearDown() override
+    {
+        backup.reset();
+        form.reset();
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+    void Start(std::vector<std::string> simArgs = {})
+    {
+        sim = std::make_unique<SimProcess>(std::move(simArgs));
+        store.values[DeviceKey(1)] = sim->Path();
+        form = std::make_unique<TForm1>(view, store, "kv20rcfg");
+        backup = std::make_unique<TBackup>(*form);
+    }
+    void Connect(const std::string& password)
+    {
+        view.currentTab = kTabMail;
+        dialogs.AnswerPassword(password);
+        form->btnConnectClick();
+        ASSERT_NE(form->Session().mode, kModeDisconnected);
+    }
+    TCatalogue& C() { return form->Catalogue(); }
+    TScreens& S() { return form->Screens(); }
+    std::string Path(const std::string& name) const { return folder + "/" + name; }
+
+    TSnapshot Read()
+    {
+        TSnapshot s;
+        std::string error;
+        EXPECT_TRUE(backup->ReadUnit(s, true, error)) << error;
+        return s;
+    }
+    // A snapshot of the unit, saved under `name`.
+    TSnapshot Take(const std::string& name)
+    {
+        TSnapshot s = Read();
+        std::string error;
+        EXPECT_TRUE(backup->Save(s, Path(name), false, error)) << error;
+        return s;
+    }
+    // The file as another snapshot with the same time and device would be.
+    std::string Text(TSnapshot s, const TSnapshot& like, bool files = false)
+    {
+        s.taken = like.taken;
+        s.device = like.device;
+        return backup->Layout().Write(s, files);
+    }
+    static Strings Names(const TComparison& c)
+    {
+        Strings names;
+        for (const TDifference& d : c.differences)
+            names.push_back(d.name + (*d.Operation() ? std::string(" ") + d.Operation() : ""));
+        return names;
+    }
+    static Strings Outcomes(const TRestoreSummary& s)
+    {
+        static const char* const states[] = {"took", "refused", "not taken", "skipped", "not written"};
+        Strings out;
+        for (const auto& i : s.items)
+            out.push_back(i.difference.name + ": " + states[i.result.state] +
+                          (i.result.detail.empty() ? "" : " (" + i.result.detail + ")"));
+        return out;
+    }
+    // Restores `file` (saved as `name`) onto the unit as it is now.
+    TRestoreSummary Restore(const std::string& name, const TComparison* seen = nullptr)
+    {
+        TSnapshot file;
+        std::string error;
+        EXPECT_TRUE(backup->Load(Path(name), file, error)) << error;
+        const TSnapshot unit = Read();
+        const TComparison c = seen ? *seen : Compare(backup->Layout(), unit, file);
+        TRestoreSummary summary;
+        EXPECT_TRUE(backup->Restore(unit, file, Path(name), c, summary, error)) << error;
+        return summary;
+    }
+
+    // The changes a user makes on every tab an administrator may use.
+    void ChangeAsAdministrator()
+    {
+        values.AnswerDirectory("300");
+        S().Click("btnOpNumDay");
+        values.AnswerDirectory("230");
+        S().Click("btnAddNum");
+        values.AnswerDirectory("220");
+        S().Click("btnDelNum");
+        C().sgTime.SetCurrent(1, 1);
+        values.AnswerTime(8, 30);
+        S().DoubleClick("sgTime");
+        C().cbHoliday.SetChecked(true);
+        // Menu 0, key 3: to menu 5.
+        C().sgMenu.SetCurrent(5, 1);
+        collections.AnswerMenuItm([](TFormMenuItm& f) {
+            f.Choose(TFormMenuItm::rbMenu);
+            return f.SetMenuText("5");
+        });
+        S().DoubleClick("sgMenu");
+        // Mailbox 999 grows to 20 minutes; a new mailbox 500 of 5 minutes.
+        C().sgMail.SetCurrent(0, 1);
+        collections.AnswerMailAdd([](TFormMailAdd& f) {
+            f.SetSizeMinutes(20);
+            return true;
+        });
+        S().Click("btnMailEdit");
+        collections.AnswerMailAdd([](TFormMailAdd& f) {
+            f.SetOwner("500");
+            f.SetSizeMinutes(5);
+            return true;
+        });
+        S().Click("btnMailCreate");
+        values.AnswerDirectory("4321");
+        S().Click("btnAdmPwd");
+        ASSERT_EQ(values.Pending(), 0u);
+        ASSERT_TRUE(dialogs.Messages().empty()) << dialogs.Messages()[0];
+    }
+};
+
+const Strings kAdminChanges = {
+    "Дневной номер оператора",
+    "Пароль администратора",
+    "Добавочные номера: 220 ADD",
+    "Добавочные номера: 230 REMOVE",
+    "Праздничный режим",
+    "Понедельник, Начало",
+    "Меню 00: Действие на 3",
+    "Ящик 500 DELETE",
+    "Ящик 999: Размер EDIT",
+};
+
+TEST_F(Backup, SystemModeRoundTripWritesOnlyTheChangesAfterKeepingTheUnitsStateAndGivesTheFirstFileBack)
+{
+    Start();
+    Connect("7777");
+    const TSnapshot first = Take("unit.kvs");
+    ChangeAsAdministrator();
+    // And two system items: code 12 and line 2's greeting replacement.
+    C().sgSysParams.SetCurrent(2, 5);
+    values.AnswerNumber(150);
+    S().Click("btnSysParams");
+    C().sgGreetOverride.SetCurrent(3, 1);
+    values.AnswerChoice(2);
+    S().Click("btnGreetOverride");
+    ASSERT_EQ(values.Pending(), 0u);
+
+    TSnapshot file;
+    std::string error;
+    ASSERT_TRUE(backup->Load(Path("unit.kvs"), file, error)) << error;
+    const TSnapshot changed = Read();
+    const TComparison c = Compare(backup->Layout(), changed, file);
+    Strings expected = kAdminChanges;
+    expected.push_back("12 - Длительность FLASH в миллисекундах");
+    expected.push_back("Линия 2: Заменять приветствия");
+    EXPECT_EQ(Names(c), expected);
+
+    // Before the first write the undo snapshot is there and no write has gone out.
+    const size_t sentBefore = sim->BytesFromTool().size();
+    bool undoFirst = false;
+    int steps = 0;
+    backup->onProgress = [&](int done, int total, const std::string&) {
+        if (done == 0) {
+            const std::string sent = sim->BytesFromTool().substr(sentBefore);
+            undoFirst = Beside(Path("unit.kvs"), ".undo-").size() == 1 && sent.find("SET\r") == std::string::npos &&
+                        sent.find("ADD\r") == std::string::npos && sent.find("EDIT\r") == std::string::npos;
+        }
+        steps = total;
+    };
+    int asked = 0;
+    backup->confirmDelete = [&](const std::string& owner) {
+        ++asked;
+        return owner == "500";
+    };
+    const size_t valueDialogs = values.Shown().size();
+    TRestoreSummary summary;
+    ASSERT_TRUE(backup->Restore(changed, file, Path("unit.kvs"), c, summary, error)) << error;
+    EXPECT_TRUE(undoFirst);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(summary.Complete()) << ::testing::PrintToString(Outcomes(summary));
+    EXPECT_EQ(static_cast<size_t>(steps), summary.items.size());
+    // No dialog opened but the user's own three, before the restore.
+    EXPECT_EQ(values.Shown().size(), valueDialogs);
+    EXPECT_EQ(collections.Shown().size(), 3u);
+    EXPECT_TRUE(dialogs.Messages().empty());
+    // The passwords go last.
+    const std::string sent = sim->BytesFromTool().substr(sentBefore);
+    EXPECT_GT(sent.rfind("SET\r104\r"), sent.rfind("SET\r12\r"));
+    EXPECT_GT(sent.rfind("SET\r104\r"), sent.rfind("DELETE\r"));
+
+    // The unit is as the file says, and the undo snapshot as it was before.
+    const TSnapshot restored = Read();
+    EXPECT_EQ(Text(restored, first), ReadText(Path("unit.kvs")));
+    EXPECT_EQ(summary.undoPath, Beside(Path("unit.kvs"), ".undo-")[0]);
+    TSnapshot undo;
+    ASSERT_TRUE(backup->Load(summary.undoPath, undo, error)) << error;
+    EXPECT_EQ(Text(undo, changed), Text(changed, changed));
+}
+
+TEST_F(Backup, AdministratorRoundTripAndASystemFileWhoseSystemItemsAreSkipped)
+{
+    Start();
+    Connect("7777");
+    const TSnapshot system = Take("system.kvs");
+    form->btnDisconnectClick();
+    form->Session().WaitIdle();
+    Connect("1234");
+    const TSnapshot first = Take("admin.kvs");
+    EXPECT_FALSE(first.System());
+    EXPECT_EQ(ReadText(Path("admin.kvs")).find("\nsystem "), std::string::npos);
+    ChangeAsAdministrator();
+
+    backup->confirmDelete = [](const std::string& owner) { return owner == "500"; };
+    const TRestoreSummary summary = Restore("admin.kvs");
+    EXPECT_TRUE(summary.Complete()) << ::testing::PrintToString(Outcomes(summary));
+    EXPECT_EQ(summary.items.size(), kAdminChanges.size());
+    EXPECT_EQ(Text(Read(), first), ReadText(Path("admin.kvs")));
+
+    // The system file in administrator mode: everything else is compared and
+    // written, its system items are counted as left alone.
+    values.AnswerDirectory("301");
+    S().Click("btnOpNumDay");
+    TSnapshot file;
+    std::string error;
+    ASSERT_TRUE(backup->Load(Path("system.kvs"), file, error)) << error;
+    const TSnapshot unit = Read();
+    const TComparison c = Compare(backup->Layout(), unit, file);
+    EXPECT_EQ(Names(c), Strings{"Дневной номер оператора"});
+    EXPECT_EQ(c.notCompared, 39 + 30);  // saved without the voice files
+    TRestoreSummary partial;
+    ASSERT_TRUE(backup->Restore(unit, file, Path("system.kvs"), c, partial, error)) << error;
+    EXPECT_EQ(Outcomes(partial), Strings{"Дневной номер оператора: took"});
+    EXPECT_EQ(partial.systemSkipped, 69);
+    EXPECT_FALSE(partial.Complete());
+    EXPECT_EQ(system.params.at(101), Read().params.at(101));
+}
+
+TEST_F(Backup, ARefusedWriteIsReportedWithTheUnitsMessageAndTheRestIsWritten)
+{
+    Start({"--mail-memory", "1200"});
+    Connect("7777");
+    TSnapshot file = Read();
+    file.params[101] = "300";
+    file.list.push_back("2x5");              // no number: the unit answers ERROR
+    file.boxes.push_back({"big", 900, 0, 0});  // more than the free memory
+    file.menus[1].keys[1] = "Q";             // no action the unit knows
+    file.params[12] = "150";
+    std::string error;
+    ASSERT_TRUE(backup->Save(file, Path("file.kvs"), false, error)) << error;
+
+    const TRestoreSummary summary = Restore("file.kvs");
+    EXPECT_EQ(Outcomes(summary), (Strings{
+                                     "Дневной номер оператора: took",
+                                     "Добавочные номера: 2x5: refused (List (ADD): Reply: ERROR)",
+                                     "Меню 01: Действие на 1: refused (Menu (SET): 'ERROR' instead of item prompt)",
+                                     "Ящик big: refused (Недостаточно свободной памяти для создания ящика)",
+                                     "12 - Длительность FLASH в миллисекундах: took",
+                                 }));
+    EXPECT_TRUE(dialogs.Messages().empty());  // in the summary, not in dialogs
+    // The refused menu shows the unit's key again, not the file's.
+    EXPECT_EQ(dynamic_cast<TMenuDlg*>(C().voiceMenus[1].get())->keys[1], "-");
+    EXPECT_EQ(C().sgMenu.Cell(3, 2), "-");
+}
+
+TEST_F(Backup, AReadThatFailsMakesNoSnapshot)
+{
+    Start({"--replace", "=201", "BAD"});
+    Connect("1234");
+    TSnapshot s;
+    std::string error;
+    EXPECT_FALSE(backup->ReadUnit(s, true, error));
+    EXPECT_NE(error.find("DirectoryGet: parameter (102): BAD"), std::string::npos) << error;
+    EXPECT_TRUE(dialogs.Messages().empty());
+    EXPECT_EQ(form->BusyCount(), 0);
+}
+
+}  // namespace

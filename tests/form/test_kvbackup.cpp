@@ -1,0 +1,206 @@
+// kvbackup as an administrator runs it, against the simulated unit: its
+// command line, the password, what it prints, its exit statuses, and that
+// a file it cannot read whole sends nothing to the unit. Each run is in a
+// session of its own, without a terminal.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "SimProcess.h"
+
+using namespace kv;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Quoted(const std::string& arg)
+{
+    std::string q = "'";
+    for (char c : arg)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+struct Kvbackup : ::testing::Test {
+    std::string folder;
+    std::unique_ptr<SimProcess> sim;
+
+    void SetUp() override
+    {
+        std::string tmpl = (fs::temp_directory_path() / "kvbackup-cli-XXXXXX").string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        folder = tmpl;
+        WriteText(Path("system.pw"), "7777\n");
+        WriteText(Path("wrong.pw"), "1111\r\n");
+    }
+    void TearDown() override
+    {
+        sim.reset();
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+    std::string Path(const std::string& name) const { return folder + "/" + name; }
+
+    Result Run(const std::vector<std::string>& args)
+    {
+        std::string command = "setsid -w " + Quoted(KVBACKUP_PATH);
+        for (const std::string& a : args)
+            command += " " + Quoted(a);
+        command += " </dev/null >" + Quoted(Path("out")) + " 2>" + Quoted(Path("err"));
+        const int raw = std::system(command.c_str());
+        Result r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = ReadText(Path("out"));
+        r.err = ReadText(Path("err"));
+        return r;
+    }
+    // kvbackup with the system password on the simulated unit.
+    Result Backup(const std::string& verb, const std::string& file, std::vector<std::string> more = {})
+    {
+        std::vector<std::string> args = {"--password-file", Path("system.pw"), sim->Path(), verb, Path(file)};
+        args.insert(args.end(), more.begin(), more.end());
+        return Run(args);
+    }
+};
+
+TEST_F(Kvbackup, SnapshotCompareAndRestoreWithTheirExitStatuses)
+{
+    sim = std::make_unique<SimProcess>();
+    Result r = Backup("snapshot", "unit.kvs");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");  // no progress line without a terminal
+    const std::string text = ReadText(Path("unit.kvs"));
+    EXPECT_EQ(text.rfind("kvmanage-snapshot 1\n", 0), 0u);
+    EXPECT_NE(text.find("\ndevice " + sim->Path() + "\n"), std::string::npos);
+    EXPECT_NE(text.find("\nmode system\n"), std::string::npos);
+
+    r = Backup("compare", "unit.kvs");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    std::string changed = text;
+    changed.replace(changed.find("param 101 200"), 13, "param 101 300");
+    changed.replace(changed.find("list 220\n"), 9, "list 220\nlist 230\n");
+    WriteText(Path("changed.kvs"), changed);
+    r = Backup("compare", "changed.kvs");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+              "Дневной номер оператора: устройство \"200\", файл \"300\"\n"
+              "Добавочные номера: 230 [ADD]: устройство нет, файл \"230\"\n");
+
+    r = Backup("restore", "changed.kvs", {"--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("записано: Дневной номер оператора\nзаписано: Добавочные номера: 230\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("прежние настройки сохранены в " + Path("changed.kvs.undo-")), std::string::npos) << r.err;
+    EXPECT_EQ(Backup("compare", "changed.kvs").status, 0);
+    // The undo snapshot holds the unit as it was: the first file's values.
+    std::string undo;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string().rfind("changed.kvs.undo-", 0) == 0)
+            undo = e.path().string();
+    ASSERT_FALSE(undo.empty());
+    EXPECT_EQ(Backup("compare", fs::path(undo).filename().string()).status, 1);
+    r = Run({"--password-file", Path("system.pw"), sim->Path(), "restore", undo, "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Backup("compare", "unit.kvs").status, 0);
+
+    // Without --yes and without a terminal to ask on, nothing is written.
+    r = Backup("restore", "changed.kvs");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--yes"), std::string::npos);
+    EXPECT_EQ(Backup("compare", "unit.kvs").status, 0);
+}
+
+TEST_F(Kvbackup, AFileItCannotReadWholeIsRefusedBeforeAnyByteGoesToTheUnit)
+{
+    sim = std::make_unique<SimProcess>();
+    ASSERT_EQ(Backup("snapshot", "unit.kvs").status, 0);
+    const size_t sent = sim->BytesFromTool().size();
+    std::string text = ReadText(Path("unit.kvs"));
+
+    WriteText(Path("foreign.kvs"), "[kv20rm]\nCOMPort=1\n");
+    std::string malformed = text;
+    malformed.replace(malformed.find("param 101 200"), 13, "param 101 2\\x0D0");
+    WriteText(Path("malformed.kvs"), malformed);
+    WriteText(Path("cut.kvs"), text.substr(0, text.size() / 2));
+    const std::string line = std::to_string(1 + std::count(text.begin(), text.begin() + static_cast<long>(text.find("param 101 ")), '\n'));
+    for (const std::string verb : {"compare", "restore"}) {
+        SCOPED_TRACE(verb);
+        const std::vector<std::string> yes = verb == "restore" ? std::vector<std::string>{"--yes"} : std::vector<std::string>{};
+        Result r = Backup(verb, "foreign.kvs", yes);
+        EXPECT_EQ(r.status, 3);
+        EXPECT_NE(r.err.find(Path("foreign.kvs") + ": строка 1: это не снимок настроек"), std::string::npos) << r.err;
+        r = Backup(verb, "malformed.kvs", yes);
+        EXPECT_EQ(r.status, 3);
+        EXPECT_NE(r.err.find(Path("malformed.kvs") + ": строка " + line + ": значение содержит управляющий символ"),
+                  std::string::npos)
+            << r.err;
+        r = Backup(verb, "cut.kvs", yes);
+        EXPECT_EQ(r.status, 3);
+        EXPECT_NE(r.err.find("нет строки \"end\""), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Backup("compare", "missing.kvs").status, 3);
+    EXPECT_EQ(sim->BytesFromTool().size(), sent) << "the unit was woken";
+}
+
+TEST_F(Kvbackup, CommandLineAndPassword)
+{
+    Result r = Run({});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Использование:"), std::string::npos);
+    r = Run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("kvbackup [--password-file ФАЙЛ] УСТРОЙСТВО restore ФАЙЛ [--yes]"), std::string::npos);
+    EXPECT_EQ(Run({"/dev/null", "backup", "x"}).status, 2);
+    EXPECT_EQ(Run({"--password-file", Path("system.pw"), "/dev/null", "compare", "x", "--yes"}).status, 2);
+    EXPECT_EQ(Run({"/dev/null", "compare", "x", "--password-file", Path("system.pw")}).status, 2);
+    r = Run({"--password-file", Path("none.pw"), "/dev/null", "snapshot", Path("x")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("none.pw"), std::string::npos);
+    // No password file and no terminal to ask on.
+    r = Run({"/dev/null", "snapshot", Path("x")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--password-file"), std::string::npos);
+
+    // The unit refuses the password: asked once, no retry from a file.
+    sim = std::make_unique<SimProcess>();
+    r = Run({"--password-file", Path("wrong.pw"), sim->Path(), "snapshot", Path("x.kvs")});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("Неверный пароль! Повторите ввод."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("нет подключения к устройству " + sim->Path()), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("x.kvs")));
+    // A device that is not there.
+    r = Run({"--password-file", Path("system.pw"), Path("no-such-tty"), "snapshot", Path("x.kvs")});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_FALSE(fs::exists(Path("x.kvs")));
+}
+
+}  // namespace

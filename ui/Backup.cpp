@@ -758,7 +758,7 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
                 form_.View().ExecuteTransfer(dialog);
                 form_.Session().WaitIdle();
             }
-            const TVoiceFileValues now{slot->object->fileName, slot->object->fileSize};
+            const TVoiceFileValues now = TSnapshotLayout::Values(*slot->object);
             finish(i, capture.Take(), now == want, "на устройстве " + fileText(*slot, now));
             break;
         }

@@ -415,6 +415,11 @@ TMenuValues TSnapshotLayout::Values(const TMenuDlg& menu)
     return v;
 }
 
+TVoiceFileValues TSnapshotLayout::Values(const TFile& slot)
+{
+    return {slot.fileName, slot.fileName.empty() ? 0 : slot.fileSize};
+}
+
 TSnapshot TSnapshotLayout::Take(int mode, const std::string& device, const std::string& taken) const
 {
     TSnapshot s;
@@ -442,7 +447,7 @@ TSnapshot TSnapshotLayout::Take(int mode, const std::string& device, const std::
     }
     for (const TSlot& slot : slots_)
         if (system || !slot.system)
-            s.files[slot.code] = {slot.object->fileName, slot.object->fileSize};
+            s.files[slot.code] = Values(*slot.object);
     return s;
 }
 

@@ -181,6 +181,9 @@ public:
     static std::string Display(const TParam& param, const std::string& value);
     // The snapshot's values of a voice menu object.
     static TMenuValues Values(const TMenuDlg& menu);
+    // The snapshot's values of a voice-file slot: an empty slot has size 0,
+    // whatever size an earlier file left in the object.
+    static TVoiceFileValues Values(const TFile& slot);
 
 private:
     TCatalogue& catalogue_;

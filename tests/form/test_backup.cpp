@@ -329,6 +329,67 @@ TEST_F(Backup, ARefusedWriteIsReportedWithTheUnitsMessageAndTheRestIsWritten)
     EXPECT_EQ(C().sgMenu.Cell(3, 2), "-");
 }
 
+TEST_F(Backup, VoiceFilesAreDownloadedBesideTheSnapshotAndPutBackOrDeleted)
+{
+    Start();
+    Connect("7777");
+    TSnapshot first = Read();
+    ASSERT_FALSE(first.files.at(60).name.empty());
+    ASSERT_TRUE(first.files.at(73).name.empty());
+    // Three slots: a greeting and a message with a file, an empty message.
+    for (auto it = first.files.begin(); it != first.files.end();)
+        it = it->first == 20 || it->first == 60 || it->first == 73 ? std::next(it) : first.files.erase(it);
+    Strings failures;
+    backup->DownloadVoiceFiles(first, Path("unit.kvs"), failures);
+    EXPECT_TRUE(failures.empty()) << failures[0];
+    ASSERT_EQ(first.files.size(), 3u);
+    const std::string greeting = VoiceFilePath(Path("unit.kvs"), 20, first.files.at(20).name);
+    EXPECT_EQ(static_cast<int32_t>(fs::file_size(greeting)), first.files.at(20).size);
+    EXPECT_TRUE(fs::exists(VoiceFilePath(Path("unit.kvs"), 60, first.files.at(60).name)));
+    std::string error;
+    ASSERT_TRUE(backup->Save(first, Path("unit.kvs"), true, error)) << error;
+    EXPECT_NE(ReadText(Path("unit.kvs")).find("\nvoicefile 73\n"), std::string::npos);
+
+    // The user records over the greeting and message 73 and deletes message 60.
+    std::ofstream(Path("new.pcm"), std::ios::binary) << std::string(12000, 'x');
+    C().sgGreetings.SetCurrent(1, 1);
+    view.openNames.push_back(Path("new.pcm"));
+    S().Click("btnGreetUpload");
+    C().sgMessages.SetCurrent(1, 14);
+    view.openNames.push_back(Path("new.pcm"));
+    S().Click("btnMessageUpload");
+    C().sgMessages.SetCurrent(1, 1);
+    collections.AnswerConfirm(true);
+    S().Click("btnMessageDelete");
+    ASSERT_TRUE(dialogs.Messages().empty()) << dialogs.Messages()[0];
+
+    const TRestoreSummary summary = Restore("unit.kvs");
+    EXPECT_TRUE(summary.Complete()) << ::testing::PrintToString(Outcomes(summary));
+    EXPECT_EQ(summary.items.size(), 3u);
+    const TSnapshot now = Read();
+    for (int32_t code : {20, 60, 73})
+        EXPECT_EQ(now.files.at(code), first.files.at(code)) << code;
+    // What the restore replaced or deleted is in the undo snapshot's folder.
+    TSnapshot undo;
+    ASSERT_TRUE(backup->Load(summary.undoPath, undo, error)) << error;
+    EXPECT_EQ(undo.files.at(73).name, "new.pcm");
+    EXPECT_EQ(ReadText(VoiceFilePath(summary.undoPath, 73, "new.pcm")), std::string(12000, 'x'));
+    EXPECT_EQ(ReadText(VoiceFilePath(summary.undoPath, 20, "new.pcm")), std::string(12000, 'x'));
+    EXPECT_TRUE(undo.files.at(60).name.empty());
+
+    // A snapshot whose voice file went missing is refused before anything is written.
+    TSnapshot file;
+    ASSERT_TRUE(backup->Load(summary.undoPath, file, error)) << error;
+    fs::remove(VoiceFilePath(summary.undoPath, 73, "new.pcm"));
+    const TSnapshot unit = Read();
+    const size_t sent = sim->BytesFromTool().size();
+    TRestoreSummary refused;
+    EXPECT_FALSE(backup->Restore(unit, file, summary.undoPath, Compare(backup->Layout(), unit, file), refused, error));
+    EXPECT_NE(error.find("нет голосового файла"), std::string::npos) << error;
+    EXPECT_EQ(sim->BytesFromTool().size(), sent);
+    EXPECT_TRUE(refused.undoPath.empty());
+}
+
 TEST_F(Backup, AReadThatFailsMakesNoSnapshot)
 {
     Start({"--replace", "=201", "BAD"});

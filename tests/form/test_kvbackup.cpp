@@ -139,6 +139,37 @@ TEST_F(Kvbackup, SnapshotCompareAndRestoreWithTheirExitStatuses)
     EXPECT_EQ(Backup("compare", "unit.kvs").status, 0);
 }
 
+TEST_F(Kvbackup, SnapshotWithVoiceFilesListsEachFileThatLiesBesideIt)
+{
+    sim = std::make_unique<SimProcess>();
+    const Result r = Backup("snapshot", "unit.kvs", {"--voice-files"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = ReadText(Path("unit.kvs"));
+    // The unit's recordings: menu 0, the day and night greetings, messages 60 to 72.
+    std::vector<int> recorded;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string key, name;
+        int code = -1, size = -1;
+        if (!(words >> key >> code) || key != "voicefile")
+            continue;
+        if (!(words >> name >> size))
+            continue;
+        recorded.push_back(code);
+        const std::string path = Path("unit.kvs.files/" + (code < 10 ? "0" + std::to_string(code) : std::to_string(code)) + "/" + name);
+        ASSERT_TRUE(fs::exists(path)) << path;
+        EXPECT_EQ(static_cast<int>(fs::file_size(path)), size) << path;
+    }
+    std::vector<int> expected = {20, 21, 0};
+    for (int code = 60; code <= 72; ++code)
+        expected.push_back(code);
+    EXPECT_EQ(recorded, expected);
+    EXPECT_NE(text.find("\nvoicefile 73\n"), std::string::npos);
+    EXPECT_NE(text.find("\nvoicefile 22\n"), std::string::npos);
+    EXPECT_EQ(Backup("compare", "unit.kvs").status, 0);
+}
+
 TEST_F(Kvbackup, AFileItCannotReadWholeIsRefusedBeforeAnyByteGoesToTheUnit)
 {
     sim = std::make_unique<SimProcess>();

@@ -97,6 +97,27 @@ const TBoxValues* findBox(const std::vector<TBoxValues>& boxes, const std::strin
     return nullptr;
 }
 
+// The unit's and the file's values of `code` when they differ, else two
+// nulls. A value the file holds but the unit's snapshot does not (a system
+// item, read in administrator mode) counts as not compared.
+template <class TValue>
+std::pair<const TValue*, const TValue*> differing(const std::map<int32_t, TValue>& unit,
+                                                  const std::map<int32_t, TValue>& file, int32_t code,
+                                                  int& notCompared)
+{
+    auto f = file.find(code);
+    if (f == file.end())
+        return {nullptr, nullptr};
+    auto u = unit.find(code);
+    if (u == unit.end()) {
+        ++notCompared;
+        return {nullptr, nullptr};
+    }
+    if (u->second == f->second)
+        return {nullptr, nullptr};
+    return {&u->second, &f->second};
+}
+
 bool isFile(const std::string& path)
 {
     struct stat st {};
@@ -174,23 +195,16 @@ TComparison Compare(const TSnapshotLayout& layout, const TSnapshot& unit, const 
         for (const auto& p : layout.Params()) {
             if (p.code < low || p.code > high)
                 continue;
-            auto f = file.params.find(p.code);
-            if (f == file.params.end())
-                continue;
-            auto u = unit.params.find(p.code);
-            if (u == unit.params.end()) {
-                ++result.notCompared;
-                continue;
-            }
-            if (u->second == f->second)
+            const auto [u, f] = differing(unit.params, file.params, p.code, result.notCompared);
+            if (!u)
                 continue;
             TDifference d;
             d.kind = TDifference::Param;
             d.code = p.code;
             d.system = p.system;
             d.name = p.name;
-            d.unitText = TSnapshotLayout::Display(p, u->second);
-            d.fileText = TSnapshotLayout::Display(p, f->second);
+            d.unitText = TSnapshotLayout::Display(p, *u);
+            d.fileText = TSnapshotLayout::Display(p, *f);
             add(d);
         }
     };
@@ -287,25 +301,18 @@ TComparison Compare(const TSnapshotLayout& layout, const TSnapshot& unit, const 
 
     auto files = [&] {
         for (const auto& slot : layout.Slots()) {
-            auto f = file.files.find(slot.code);
-            if (f == file.files.end())
-                continue;
-            auto u = unit.files.find(slot.code);
-            if (u == unit.files.end()) {
-                ++result.notCompared;
-                continue;
-            }
-            if (u->second == f->second)
+            const auto [u, f] = differing(unit.files, file.files, slot.code, result.notCompared);
+            if (!u)
                 continue;
             TDifference d;
             d.kind = TDifference::VoiceFile;
             d.code = slot.code;
             d.system = slot.system;
             d.name = slot.name;
-            d.onUnit = !u->second.name.empty();
-            d.inFile = !f->second.name.empty();
-            d.unitText = fileText(slot, u->second);
-            d.fileText = fileText(slot, f->second);
+            d.onUnit = !u->name.empty();
+            d.inFile = !f->name.empty();
+            d.unitText = fileText(slot, *u);
+            d.fileText = fileText(slot, *f);
             add(d);
         }
     };

@@ -37,48 +37,9 @@ bool isControl(unsigned char c)
     return c < 0x20 || c == 0x7F;
 }
 
-// Whether the text is well-formed UTF-8.
-bool validUtf8(std::string_view s)
-{
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t n = 0;
-        uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            n = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        for (size_t k = 1; k <= n; ++k) {
-            if (i + k >= s.size())
-                return false;
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        // Overlong forms, surrogates and values past the last code point.
-        if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) ||
-            (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-            return false;
-        i += n + 1;
-    }
-    return true;
-}
-
-// Whether the unit can hold the text: every character has a byte in its
-// code page.
+// Whether the unit can hold the text: it is well-formed UTF-8 and every
+// character has a byte in the unit's code page (anything else does not
+// convert back to itself).
 bool unitCanHold(const std::string& text)
 {
     return Cp1251ToUtf8(Utf8ToCp1251(text)) == text;
@@ -618,8 +579,6 @@ bool TReader::Read(std::string_view text)
         ++line_;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        if (!validUtf8(line))
-            return fail("текст не в кодировке UTF-8");
         for (char c : line)
             if (isControl(static_cast<unsigned char>(c)))
                 return fail("управляющий символ в строке");
@@ -691,7 +650,7 @@ bool TReader::value(std::string_view raw, std::string& out)
         if (c == '\0' || c == '\r' || c == '\n')
             return fail("значение содержит управляющий символ, который нельзя передать устройству");
     if (!unitCanHold(out))
-        return fail("значение содержит символ, которого нет в кодировке устройства");
+        return fail("значение содержит символ, которого нет в кодировке устройства, или текст не в UTF-8");
     return true;
 }
 

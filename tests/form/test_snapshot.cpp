@@ -151,7 +151,7 @@ TEST_F(SnapshotFile, TheReaderRefusesAnythingItDoesNotUnderstandAndNamesTheLine)
         {"a stray backslash", replace("\nparam 101 200\n", "\nparam 101 2\\00\n"), "param 101 2\\00", "\\"},
         {"a character the unit has not", replace("\nparam 101 200\n", "\nparam 101 Ω\n"), "param 101 Ω", "кодировке устройства"},
         {"a raw control character", replace("\nparam 101 200\n", "\nparam 101 2\t00\n"), "param 101 2\t00", "управляющий"},
-        {"text that is not UTF-8", replace("\nparam 101 200\n", "\nparam 101 \xC0\xAF\n"), "param 101 \xC0\xAF", "UTF-8"},
+        {"text that is not UTF-8", replace("\nparam 101 200\n", "\nparam 101 \xC0\xAF\n"), "param 101 \xC0\xAF", "не в UTF-8"},
         {"a mailbox without its period", replace("\nmailbox 999 600 0 0\n", "\nmailbox 999 600 0\n"), "mailbox 999 600 0", "mailbox"},
         {"a key that is no key", replace("\nmenu 20 key 3 ", "\nmenu 20 key 10 "), "menu 20 key 10 N205*", "клавиша"},
         {"a header out of its place", replace("\ndevice /dev/ttyUSB0\n", "\n"), "mode system", "device"},

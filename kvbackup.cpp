@@ -580,14 +580,13 @@ int main(int argc, char** argv)
 
     TQueueUiBridge bridge;
     SetUiBridge(&bridge);
-    TConsoleDialogs dialogs(terminal, password, command.passwordFile.has_value());
-    SetDialogs(&dialogs);
     int status;
     {
+        TConsoleDialogs dialogs(terminal, password, command.passwordFile.has_value());
+        TInstallDialogs<TDialogs> installed(dialogs);
         TRun run(command, terminal);
         status = run.Execute();
     }
-    SetDialogs(nullptr);
     bridge.Shutdown();
     TVaCustomComm::WaitThreadsEnded(5000);
     SetUiBridge(nullptr);

@@ -128,15 +128,9 @@ bool isFile(const std::string& path)
 
 // ---- collecting the core's messages
 
-TMessageCapture::TMessageCapture() : previous_(&Dialogs())
-{
-    SetDialogs(this);
-}
+TMessageCapture::TMessageCapture() : previous_(Dialogs()), installed_(*this) {}
 
-TMessageCapture::~TMessageCapture()
-{
-    SetDialogs(previous_);
-}
+TMessageCapture::~TMessageCapture() = default;
 
 void TMessageCapture::Message(TMessageKind, const std::string& text)
 {
@@ -146,7 +140,7 @@ void TMessageCapture::Message(TMessageKind, const std::string& text)
 
 TPasswordAnswer TMessageCapture::Password()
 {
-    return previous_->Password();
+    return previous_.Password();
 }
 
 std::vector<std::string> TMessageCapture::Take()

@@ -34,7 +34,7 @@ class TForm1;
 
 // Collects the messages of the core instead of showing them, for as long as
 // it lives; the password dialog is passed on to the dialogs that were in
-// force when it was made.
+// force when it was made. Made and ended on the UI thread, between jobs.
 class TMessageCapture : public TDialogs {
 public:
     TMessageCapture();
@@ -49,9 +49,10 @@ public:
     std::vector<std::string> Take();
 
 private:
-    TDialogs* previous_;
+    TDialogs& previous_;
     std::mutex m_;
     std::vector<std::string> messages_;
+    TInstallDialogs<TDialogs> installed_;
 };
 
 // One item whose value on the unit differs from the file's.

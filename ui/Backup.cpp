@@ -70,16 +70,6 @@ std::string fileText(const TSnapshotLayout::TSlot& slot, const TVoiceFileValues&
     return f.name + " (" + std::to_string(f.size) + ")";
 }
 
-TListDlg* listOf(TCatalogue& c)
-{
-    return dynamic_cast<TListDlg*>(c.extensionList.get());
-}
-
-TMailDlg* mailOf(TCatalogue& c)
-{
-    return dynamic_cast<TMailDlg*>(c.mailboxes.get());
-}
-
 // Index of the mailbox `owner` among the valid records, or -1.
 int32_t boxIndex(const TMailDlg& mail, const std::string& owner)
 {
@@ -633,8 +623,8 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
     form_.BeginBusy();
     TMessageCapture capture;
     TCatalogue& c = form_.Catalogue();
-    TListDlg* list = listOf(c);
-    TMailDlg* mail = mailOf(c);
+    TListDlg* list = c.extensionList.get();
+    TMailDlg* mail = c.mailboxes.get();
     std::vector<bool> done(summary.items.size(), false);
     const int total = static_cast<int>(toWrite.size());
     int step = 0;

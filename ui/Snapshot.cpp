@@ -68,16 +68,6 @@ bool kindOf(TJoint1* object, TKind& kind, std::vector<std::string>& items)
     return true;
 }
 
-TListDlg* listOf(TCatalogue& c)
-{
-    return dynamic_cast<TListDlg*>(c.extensionList.get());
-}
-
-TMailDlg* mailOf(TCatalogue& c)
-{
-    return dynamic_cast<TMailDlg*>(c.mailboxes.get());
-}
-
 // ---- the reader's pieces
 
 // A line split at its blanks: the first words, and the rest of the line
@@ -269,16 +259,16 @@ TSnapshotLayout::TSnapshotLayout(TCatalogue& c) : catalogue_(c)
                 c.sgGreetOverride.Cell(col, 0) + ": " + c.sgGreetOverride.Cell(1, row), true);
 
     for (size_t i = 0; i < c.greetings.size(); ++i)
-        if (auto* menu = dynamic_cast<TMenuDlg*>(c.greetings[i].get()))
+        if (TMenuDlg* menu = c.greetings[i].get())
             menus_.push_back({menu, menu->code, c.sgGreetings.Cell(0, static_cast<int>(i) + 1)});
     for (const auto& object : c.voiceMenus)
-        if (auto* menu = dynamic_cast<TMenuDlg*>(object.get()))
+        if (TMenuDlg* menu = object.get())
             menus_.push_back({menu, menu->code, "Меню " + Format("%.2d", menu->code)});
 
     for (const TMenu& menu : menus_)
         slots_.push_back({menu.object, menu.code, false, menu.name + ": Файл"});
     for (size_t i = 0; i < c.messages.size(); ++i)
-        if (auto* file = dynamic_cast<TFile*>(c.messages[i].get()))
+        if (TFile* file = c.messages[i].get())
             slots_.push_back({file, file->code, true, c.sgMessages.Cell(0, static_cast<int>(i) + 1)});
 }
 
@@ -392,13 +382,13 @@ TSnapshot TSnapshotLayout::Take(int mode, const std::string& device, const std::
     for (const TParam& p : params_)
         if (system || !p.system)
             s.params[p.code] = Value(p);
-    if (TListDlg* list = listOf(catalogue_)) {
+    if (TListDlg* list = catalogue_.extensionList.get()) {
         s.list = list->items;
         std::stable_sort(s.list.begin(), s.list.end(), NaturalLess);
     }
     for (const TMenu& m : menus_)
         s.menus[m.code] = Values(*m.object);
-    if (TMailDlg* mail = mailOf(catalogue_)) {
+    if (TMailDlg* mail = catalogue_.mailboxes.get()) {
         for (int32_t i = 0; i < mail->boxCount && static_cast<size_t>(i) < mail->boxes.size(); ++i) {
             const TMailDlg::TBox& b = mail->boxes[static_cast<size_t>(i)];
             s.boxes.push_back({b.owner, b.size, b.mode, b.period});

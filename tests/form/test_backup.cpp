@@ -16,9 +16,9 @@
 #include "collections/File.h"
 #include "collections/MailDlg.h"
 #include "collections/MenuDlg.h"
-#include "collections/ScriptedDialogs.h"
-#include "session/ScriptedDialogs.h"
-#include "settings/ScriptedValueDialogs.h"
+#include "tests/support/ScriptedCollectionDialogs.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/ScriptedValueDialogs.h"
 #include "tests/session/Harness.h"
 #include "ui/Backup.h"
 #include "ui/Screens.h"
@@ -325,7 +325,7 @@ TEST_F(Backup, ARefusedWriteIsReportedWithTheUnitsMessageAndTheRestIsWritten)
                                  }));
     EXPECT_TRUE(dialogs.Messages().empty());  // in the summary, not in dialogs
     // The refused menu shows the unit's key again, not the file's.
-    EXPECT_EQ(dynamic_cast<TMenuDlg*>(C().voiceMenus[1].get())->keys[1], "-");
+    EXPECT_EQ(C().voiceMenus[1]->keys[1], "-");
     EXPECT_EQ(C().sgMenu.Cell(3, 2), "-");
 }
 

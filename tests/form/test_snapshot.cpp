@@ -208,7 +208,7 @@ TEST_F(SnapshotFile, EscapesAndOrder)
     std::sort(entries.begin(), entries.end(), NaturalLess);
     EXPECT_EQ(entries, (std::vector<std::string>{"", "99", "201-210", "205", "220", "1000", "abc"}));
     // The same set gives the same file, whatever order the unit listed it in.
-    auto* list = dynamic_cast<TListDlg*>(catalogue.extensionList.get());
+    TListDlg* list = catalogue.extensionList.get();
     list->items = {"220", "201-210"};
     const std::string one = Text(layout.Take(kModeAdmin, "d", "t"));
     list->items = {"201-210", "220"};

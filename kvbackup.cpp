@@ -513,9 +513,14 @@ private:
 
     int exportReport()
     {
-        if (!form_->onExport) {
-            say("экспорт настроек недоступен");
-            return kUsage;
+        // The report's file is made before the unit is woken, as the
+        // window's export makes it before it turns busy.
+        {
+            TReportFile file;
+            if (!file.Create(command_.path)) {
+                say(file.Error());
+                return kFile;
+            }
         }
         if (!connect())
             return kUnit;

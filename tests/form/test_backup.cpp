@@ -4,13 +4,12 @@
 // then restored from the snapshot taken before, and read again.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "Golden.h"
 #include "ScriptedForm.h"
 #include "SimProcess.h"
 #include "collections/File.h"
@@ -19,7 +18,7 @@
 #include "tests/support/ScriptedCollectionDialogs.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/ScriptedValueDialogs.h"
-#include "tests/session/Harness.h"
+#include "tests/support/UnitSession.h"
 #include "ui/Backup.h"
 #include "ui/Screens.h"
 #include "ui/Unit1.h"
@@ -31,14 +30,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The files next to `path` whose names begin with its name and `suffix`.
 Strings Beside(const std::string& path, const std::string& suffix)
@@ -61,20 +52,12 @@ struct Backup : ::testing::Test {
     TScriptedForm1View view;
     std::unique_ptr<TForm1> form;
     std::unique_ptr<TBackup> backup;
-    std::string folder;
+    TTempDir dir;
 
-    void SetUp() override
-    {
-        std::string tmpl = (fs::temp_directory_path() / "kvbackup-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        folder = tmpl;
-    }
     void TearDown() override
     {
         backup.reset();
         form.reset();
-        std::error_code ec;
-        fs::remove_all(folder, ec);
     }
     void Start(std::vector<std::string> simArgs = {})
     {
@@ -92,7 +75,7 @@ struct Backup : ::testing::Test {
     }
     TCatalogue& C() { return form->Catalogue(); }
     TScreens& S() { return form->Screens(); }
-    std::string Path(const std::string& name) const { return folder + "/" + name; }
+    std::string Path(const std::string& name) const { return dir / name; }
 
     TSnapshot Read()
     {
@@ -257,7 +240,7 @@ TEST_F(Backup, SystemModeRoundTripWritesOnlyTheChangesAfterKeepingTheUnitsStateA
 
     // The unit is as the file says, and the undo snapshot as it was before.
     const TSnapshot restored = Read();
-    EXPECT_EQ(Text(restored, first), ReadText(Path("unit.kvs")));
+    EXPECT_EQ(Text(restored, first), ReadFile(Path("unit.kvs")));
     EXPECT_EQ(summary.undoPath, Beside(Path("unit.kvs"), ".undo-")[0]);
     TSnapshot undo;
     ASSERT_TRUE(backup->Load(summary.undoPath, undo, error)) << error;
@@ -274,14 +257,14 @@ TEST_F(Backup, AdministratorRoundTripAndASystemFileWhoseSystemItemsAreSkipped)
     Connect("1234");
     const TSnapshot first = Take("admin.kvs");
     EXPECT_FALSE(first.System());
-    EXPECT_EQ(ReadText(Path("admin.kvs")).find("\nsystem "), std::string::npos);
+    EXPECT_EQ(ReadFile(Path("admin.kvs")).find("\nsystem "), std::string::npos);
     ChangeAsAdministrator();
 
     backup->confirmDelete = [](const std::string& owner) { return owner == "500"; };
     const TRestoreSummary summary = Restore("admin.kvs");
     EXPECT_TRUE(summary.Complete()) << ::testing::PrintToString(Outcomes(summary));
     EXPECT_EQ(summary.items.size(), kAdminChanges.size());
-    EXPECT_EQ(Text(Read(), first), ReadText(Path("admin.kvs")));
+    EXPECT_EQ(Text(Read(), first), ReadFile(Path("admin.kvs")));
 
     // The system file in administrator mode: everything else is compared and
     // written, its system items are counted as left alone.
@@ -348,7 +331,7 @@ TEST_F(Backup, VoiceFilesAreDownloadedBesideTheSnapshotAndPutBackOrDeleted)
     EXPECT_TRUE(fs::exists(VoiceFilePath(Path("unit.kvs"), 60, first.files.at(60).name)));
     std::string error;
     ASSERT_TRUE(backup->Save(first, Path("unit.kvs"), true, error)) << error;
-    EXPECT_NE(ReadText(Path("unit.kvs")).find("\nvoicefile 73\n"), std::string::npos);
+    EXPECT_NE(ReadFile(Path("unit.kvs")).find("\nvoicefile 73\n"), std::string::npos);
 
     // The user records over the greeting and message 73 and deletes message 60.
     std::ofstream(Path("new.pcm"), std::ios::binary) << std::string(12000, 'x');
@@ -373,8 +356,8 @@ TEST_F(Backup, VoiceFilesAreDownloadedBesideTheSnapshotAndPutBackOrDeleted)
     TSnapshot undo;
     ASSERT_TRUE(backup->Load(summary.undoPath, undo, error)) << error;
     EXPECT_EQ(undo.files.at(73).name, "new.pcm");
-    EXPECT_EQ(ReadText(VoiceFilePath(summary.undoPath, 73, "new.pcm")), std::string(12000, 'x'));
-    EXPECT_EQ(ReadText(VoiceFilePath(summary.undoPath, 20, "new.pcm")), std::string(12000, 'x'));
+    EXPECT_EQ(ReadFile(VoiceFilePath(summary.undoPath, 73, "new.pcm")), std::string(12000, 'x'));
+    EXPECT_EQ(ReadFile(VoiceFilePath(summary.undoPath, 20, "new.pcm")), std::string(12000, 'x'));
     EXPECT_TRUE(undo.files.at(60).name.empty());
 
     // A snapshot whose voice file went missing is refused before anything is written.

@@ -12,21 +12,20 @@
 #include <fstream>
 #include <sstream>
 
+#include "Golden.h"
+#include "ScriptedForm.h"
 #include "SimProcess.h"
+#include "session/Cp1251.h"
+#include "session/KvMenu.h"
+#include "ui/Unit1.h"
+#include "tests/support/UnitSession.h"
 
 using namespace kv;
+using namespace kvtest;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void WriteText(const std::string& path, const std::string& text)
 {
@@ -48,24 +47,17 @@ struct Result {
 };
 
 struct Kvbackup : ::testing::Test {
-    std::string folder;
+    TTempDir dir;
+    const std::string folder = dir.Path();
     std::unique_ptr<SimProcess> sim;
 
     void SetUp() override
     {
-        std::string tmpl = (fs::temp_directory_path() / "kvbackup-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        folder = tmpl;
         WriteText(Path("system.pw"), "7777\n");
+        WriteText(Path("admin.pw"), "1234");
         WriteText(Path("wrong.pw"), "1111\r\n");
     }
-    void TearDown() override
-    {
-        sim.reset();
-        std::error_code ec;
-        fs::remove_all(folder, ec);
-    }
-    std::string Path(const std::string& name) const { return folder + "/" + name; }
+    std::string Path(const std::string& name) const { return dir / name; }
 
     Result Run(const std::vector<std::string>& args)
     {
@@ -76,8 +68,8 @@ struct Kvbackup : ::testing::Test {
         const int raw = std::system(command.c_str());
         Result r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = ReadText(Path("out"));
-        r.err = ReadText(Path("err"));
+        r.out = ReadFile(Path("out"));
+        r.err = ReadFile(Path("err"));
         return r;
     }
     // kvbackup with the system password on the simulated unit.
@@ -96,7 +88,7 @@ TEST_F(Kvbackup, SnapshotCompareAndRestoreWithTheirExitStatuses)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");  // no progress line without a terminal
-    const std::string text = ReadText(Path("unit.kvs"));
+    const std::string text = ReadFile(Path("unit.kvs"));
     EXPECT_EQ(text.rfind("kvmanage-snapshot 1\n", 0), 0u);
     EXPECT_NE(text.find("\ndevice " + sim->Path() + "\n"), std::string::npos);
     EXPECT_NE(text.find("\nmode system\n"), std::string::npos);
@@ -144,7 +136,7 @@ TEST_F(Kvbackup, SnapshotWithVoiceFilesListsEachFileThatLiesBesideIt)
     sim = std::make_unique<SimProcess>();
     const Result r = Backup("snapshot", "unit.kvs", {"--voice-files"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string text = ReadText(Path("unit.kvs"));
+    const std::string text = ReadFile(Path("unit.kvs"));
     // The unit's recordings: menu 0, the day and night greetings, messages 60 to 72.
     std::vector<int> recorded;
     std::istringstream lines(text);
@@ -170,12 +162,55 @@ TEST_F(Kvbackup, SnapshotWithVoiceFilesListsEachFileThatLiesBesideIt)
     EXPECT_EQ(Backup("compare", "unit.kvs").status, 0);
 }
 
+// The report of kvbackup export and that of the window's button, for one
+// state of the unit, in both modes.
+TEST_F(Kvbackup, ExportIsTheWindowsReportByteForByte)
+{
+    sim = std::make_unique<SimProcess>();
+    ASSERT_EQ(Backup("snapshot", "unit.kvs").status, 0);
+    std::string text = ReadFile(Path("unit.kvs"));
+    text.replace(text.find("list 220\n"), 9, "list 220\nlist 230\n");
+    text.insert(text.find("mailbox 999"), "mailbox 500 300 0 0\n");
+    WriteText(Path("changed.kvs"), text);
+    ASSERT_EQ(Backup("restore", "changed.kvs", {"--yes"}).status, 0);
+
+    for (const auto& [file, password] : {std::pair{"system.pw", "7777"}, std::pair{"admin.pw", "1234"}}) {
+        SCOPED_TRACE(file);
+        const Result r = Run({"--password-file", Path(file), sim->Path(), "export", Path("kvbackup.txt")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        {
+            TUiThread ui;
+            TScriptedDialogs dialogs;
+            TMemorySettingsStore store;
+            store.values[DeviceKey(1)] = sim->Path();
+            TScriptedForm1View view;
+            TForm1 form(view, store, "kv20rcfg");
+            dialogs.AnswerPassword(password);
+            form.btnConnectClick();
+            ASSERT_NE(form.Session().mode, kModeDisconnected);
+            view.exportNames.push_back(Path("window.txt"));
+            form.btnExportClick();
+            EXPECT_TRUE(dialogs.Messages().empty());
+        }
+        const std::string report = ReadFile(Path("kvbackup.txt"));
+        ExpectSameReport(report, ReadFile(Path("window.txt")));
+        EXPECT_NE(report.find(Utf8ToCp1251("500: 05:00\r\n")), std::string::npos);
+        EXPECT_NE(report.find("220, 230\r\n"), std::string::npos);
+    }
+    // A report that cannot be made: nothing is read from the unit.
+    const size_t sent = sim->BytesFromTool().size();
+    const Result r = Backup("export", "no-such-folder/report.txt");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("no-such-folder/report.txt"), std::string::npos) << r.err;
+    EXPECT_EQ(sim->BytesFromTool().size(), sent);
+}
+
 TEST_F(Kvbackup, AFileItCannotReadWholeIsRefusedBeforeAnyByteGoesToTheUnit)
 {
     sim = std::make_unique<SimProcess>();
     ASSERT_EQ(Backup("snapshot", "unit.kvs").status, 0);
     const size_t sent = sim->BytesFromTool().size();
-    std::string text = ReadText(Path("unit.kvs"));
+    std::string text = ReadFile(Path("unit.kvs"));
 
     WriteText(Path("foreign.kvs"), "[kv20rm]\nCOMPort=1\n");
     std::string malformed = text;

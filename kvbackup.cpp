@@ -484,16 +484,9 @@ private:
             return kFile;
         }
         g_progress.Clear();
-        for (const auto& item : summary.items) {
-            const std::string& name = item.difference.name;
-            switch (item.result.state) {
-            case TRestoreResult::Took: std::printf("записано: %s\n", name.c_str()); break;
-            case TRestoreResult::Refused: std::printf("отказ: %s: %s\n", name.c_str(), item.result.detail.c_str()); break;
-            case TRestoreResult::NotTaken: std::printf("не принято: %s: %s\n", name.c_str(), item.result.detail.c_str()); break;
-            case TRestoreResult::Skipped: std::printf("пропущено: %s: %s\n", name.c_str(), item.result.detail.c_str()); break;
-            case TRestoreResult::NotWritten: std::printf("не записано: %s: %s\n", name.c_str(), item.result.detail.c_str()); break;
-            }
-        }
+        for (const auto& item : summary.items)
+            std::printf("%s: %s%s\n", ResultWord(item.result.state), item.difference.name.c_str(),
+                        item.result.detail.empty() ? "" : (": " + item.result.detail).c_str());
         std::fflush(stdout);
         if (!summary.undoPath.empty())
             say("прежние настройки сохранены в " + summary.undoPath);

@@ -315,6 +315,23 @@ TComparison Compare(const TSnapshotLayout& layout, const TSnapshot& unit, const 
 
 // ---- restore summary
 
+const char* ResultWord(TRestoreResult::TState state)
+{
+    switch (state) {
+    case TRestoreResult::Took: return "записано";
+    case TRestoreResult::Refused: return "отказ";
+    case TRestoreResult::NotTaken: return "не принято";
+    case TRestoreResult::Skipped: return "пропущено";
+    case TRestoreResult::NotWritten: return "не записано";
+    }
+    return "";
+}
+
+std::string ResultText(const TRestoreResult& result)
+{
+    return std::string(ResultWord(result.state)) + (result.detail.empty() ? "" : ": " + result.detail);
+}
+
 int TRestoreSummary::Count(TRestoreResult::TState state) const
 {
     return static_cast<int>(std::count_if(items.begin(), items.end(),

@@ -117,6 +117,11 @@ struct TRestoreResult {
     std::string detail;
 };
 
+// What a result is called: "записано", "отказ", "не принято", "пропущено",
+// "не записано"; and with its detail after a colon.
+const char* ResultWord(TRestoreResult::TState state);
+std::string ResultText(const TRestoreResult& result);
+
 struct TRestoreSummary {
     struct TItem {
         TDifference difference;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "collections/Factory.h"
+#include "ui/BackupForm.h"
 #include "ui/Export.h"
 #include "ui/Screens.h"
 
@@ -230,6 +231,8 @@ void TForm1::ApplyControls()
     view_.SetControlEnabled("btnDisconnect", connected);
     view_.SetControlEnabled("btnPort", shownMode_ == kModeDisconnected);
     view_.SetControlEnabled("btnExport", connected);
+    for (const auto& button : TFormBackup::Buttons())
+        view_.SetControlEnabled(button.name, connected);
     setTabControls(connected);
 }
 

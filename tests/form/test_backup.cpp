@@ -4,7 +4,9 @@
 // then restored from the snapshot taken before, and read again.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -20,6 +22,7 @@
 #include "tests/support/ScriptedValueDialogs.h"
 #include "tests/support/UnitSession.h"
 #include "ui/Backup.h"
+#include "ui/BackupForm.h"
 #include "ui/Screens.h"
 #include "ui/Unit1.h"
 
@@ -371,6 +374,167 @@ TEST_F(Backup, VoiceFilesAreDownloadedBesideTheSnapshotAndPutBackOrDeleted)
     EXPECT_NE(error.find("нет голосового файла"), std::string::npos) << error;
     EXPECT_EQ(sim->BytesFromTool().size(), sent);
     EXPECT_TRUE(refused.undoPath.empty());
+}
+
+// The window's side: file dialogs, the table and the progress, scripted.
+class TScriptedBackupView : public TBackupView {
+public:
+    std::string SnapshotSaveName() override { return take(saveNames); }
+    std::string SnapshotOpenName() override { return take(openNames); }
+    bool ExecuteDifferences(TFormDifferences& form) override
+    {
+        busyWhileShown.push_back(busy ? busy() : false);
+        bool ok = true;
+        if (!answers.empty()) {
+            ok = answers.front()(form);
+            answers.pop_front();
+        }
+        tables.push_back(form);
+        return ok;
+    }
+    void Progress(int done, int total, const std::string& what) override
+    {
+        progress.push_back(total == 0 ? "end" : std::to_string(done) + "/" + std::to_string(total) + " " + what);
+    }
+
+    std::deque<std::string> saveNames, openNames;
+    // What "the user" does in each table; without one it is accepted as shown.
+    std::deque<std::function<bool(TFormDifferences&)>> answers;
+    std::vector<TFormDifferences> tables;
+    std::vector<bool> busyWhileShown;
+    std::function<bool()> busy;
+    Strings progress;
+
+private:
+    static std::string take(std::deque<std::string>& q)
+    {
+        if (q.empty())
+            return {};
+        std::string s = q.front();
+        q.pop_front();
+        return s;
+    }
+};
+
+struct BackupButtons : Backup {
+    TScriptedBackupView backupView;
+    std::unique_ptr<TFormBackup> buttons;
+
+    void StartWindow()
+    {
+        Start();
+        buttons = std::make_unique<TFormBackup>(*form, backupView);
+        backupView.busy = [this] { return form->BusyCount() > 0; };
+    }
+    void TearDown() override
+    {
+        buttons.reset();
+        Backup::TearDown();
+    }
+    static Strings RowNames(const TFormDifferences& t)
+    {
+        Strings names;
+        for (const auto& r : t.Rows())
+            names.push_back(r.name + (t.Kind() == TFormDifferences::Summary ? " = " + r.result : ""));
+        return names;
+    }
+};
+
+TEST_F(BackupButtons, FollowTheConnectionLikeTheExportButton)
+{
+    StartWindow();
+    for (const auto& b : TFormBackup::Buttons())
+        EXPECT_EQ(view.Enabled(b.name), false) << b.name;
+    backupView.saveNames.push_back(Path("unit.kvs"));
+    buttons->btnSnapshotClick();  // disconnected: nothing, not even the dialog
+    EXPECT_EQ(backupView.saveNames.size(), 1u);
+    Connect("1234");
+    for (const auto& b : TFormBackup::Buttons())
+        EXPECT_EQ(view.Enabled(b.name), true) << b.name;
+    form->btnDisconnectClick();
+    form->Session().WaitIdle();
+    for (const auto& b : TFormBackup::Buttons())
+        EXPECT_EQ(view.Enabled(b.name), false) << b.name;
+    EXPECT_FALSE(buttons->Click("btnExport"));
+}
+
+TEST_F(BackupButtons, SnapshotCompareAndRestoreOfTheTickedRowsFromTheWindow)
+{
+    StartWindow();
+    Connect("7777");
+    backupView.saveNames.push_back(Path("unit.kvs"));
+    collections.AnswerYesNo(false);  // no voice files
+    view.busyLooks.clear();
+    ASSERT_TRUE(buttons->Click("btnSnapshot"));
+    TSnapshot file;
+    std::string error;
+    ASSERT_TRUE(backup->Load(Path("unit.kvs"), file, error)) << error;
+    EXPECT_TRUE(file.files.empty());
+    EXPECT_EQ(view.busyLooks, (std::vector<bool>{true, false}));
+    ASSERT_GE(backupView.progress.size(), 8u);
+    EXPECT_EQ(backupView.progress.front(), "0/7 Номера");
+    EXPECT_EQ(backupView.progress.back(), "end");
+
+    values.AnswerDirectory("300");
+    S().Click("btnOpNumDay");
+    collections.AnswerMailAdd([](TFormMailAdd& f) {
+        f.SetOwner("500");
+        return true;
+    });
+    S().Click("btnMailCreate");
+
+    // Compare: the table, nothing written.
+    backupView.openNames.push_back(Path("unit.kvs"));
+    size_t sent = sim->BytesFromTool().size();
+    buttons->btnCompareClick();
+    ASSERT_EQ(backupView.tables.size(), 1u);
+    EXPECT_EQ(backupView.tables[0].Kind(), TFormDifferences::Compare);
+    EXPECT_EQ(RowNames(backupView.tables[0]), (Strings{"Дневной номер оператора", "Ящик 500 (DELETE)"}));
+    EXPECT_EQ(backupView.tables[0].Rows()[0].unit, "\"300\"");
+    EXPECT_EQ(backupView.tables[0].Rows()[0].file, "\"200\"");
+    EXPECT_EQ(backupView.tables[0].Rows()[1].file, "нет");
+    EXPECT_EQ(sim->BytesFromTool().find("SET\r", sent), std::string::npos);
+    EXPECT_EQ(backupView.busyWhileShown, std::vector<bool>{true});
+
+    // Restore with the first row unticked; the mailbox asked for by its name.
+    backupView.openNames.push_back(Path("unit.kvs"));
+    backupView.answers.push_back([](TFormDifferences& t) {
+        EXPECT_TRUE(t.Rows()[0].checked && t.Rows()[1].checked);
+        t.SetChecked(0, false);
+        return t.CanAccept();
+    });
+    collections.AnswerConfirm(true);
+    buttons->btnRestoreClick();
+    ASSERT_EQ(backupView.tables.size(), 3u);
+    EXPECT_EQ(backupView.tables[1].Kind(), TFormDifferences::Restore);
+    EXPECT_EQ(backupView.tables[1].AcceptText(), "Восстановить");
+    const TFormDifferences& summary = backupView.tables[2];
+    EXPECT_EQ(summary.Kind(), TFormDifferences::Summary);
+    EXPECT_EQ(RowNames(summary), Strings{"Ящик 500 = записано"});
+    EXPECT_NE(summary.Note().find("Прежние настройки сохранены в " + Path("unit.kvs.undo-")), std::string::npos)
+        << summary.Note();
+    ASSERT_FALSE(collections.Shown().empty());
+    EXPECT_EQ(collections.Shown().back().text, TFormBackup::DeleteQuestion("500"));
+    EXPECT_EQ(C().edtOpNumDay.Text(), "300");  // unticked: left as it was
+    EXPECT_EQ(C().sgMail.RowCount(), 2);
+    EXPECT_TRUE(dialogs.Messages().empty());
+    EXPECT_EQ(form->BusyCount(), 0);
+
+    // A restore cancelled at the table writes nothing and keeps no undo file.
+    backupView.openNames.push_back(Path("unit.kvs"));
+    backupView.answers.push_back([](TFormDifferences&) { return false; });
+    sent = sim->BytesFromTool().size();
+    buttons->btnRestoreClick();
+    EXPECT_EQ(sim->BytesFromTool().find("SET\r", sent), std::string::npos);
+    EXPECT_EQ(Beside(Path("unit.kvs"), ".undo-").size(), 1u);
+    // A file that is no snapshot: its message, and the unit is not read.
+    std::ofstream(Path("notes.txt")) << "notes\n";
+    backupView.openNames.push_back(Path("notes.txt"));
+    sent = sim->BytesFromTool().size();
+    buttons->btnCompareClick();
+    EXPECT_EQ(sim->BytesFromTool().size(), sent);
+    ASSERT_EQ(dialogs.Messages().size(), 1u);
+    EXPECT_EQ(dialogs.Messages()[0].rfind(Path("notes.txt") + ": строка 1: ", 0), 0u);
 }
 
 TEST_F(Backup, AReadThatFailsMakesNoSnapshot)

@@ -265,8 +265,9 @@ void TFormYMU::close()
     object_.startTransfer = nullptr;
     removeFolder();
     changed();
-    if (onClose)
-        onClose();
+    // The handler may destroy this dialog: it runs from a copy, last.
+    if (const std::function<void()> handler = onClose)
+        handler();
 }
 
 void TFormYMU::changed()

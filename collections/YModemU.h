@@ -61,6 +61,12 @@ public:
 
     // Called after any control changed, and when the dialog closes.
     std::function<void()> onChange;
+    // Called once, when the dialog closes: by CloseQuery without a
+    // transfer, or from inside the engine's end (OnTransferEnd, after the
+    // result job has been started). The handler may destroy the dialog and
+    // with it the engine: it is the last thing the closing step does, and an
+    // engine released from its own end handler lets its thread free itself
+    // instead of waiting for it.
     std::function<void()> onClose;
 
     TVaYModem& Engine() { return engine_; }

@@ -267,8 +267,12 @@ void TVaProtocol::RaiseTransferEnd()
 {
     if (!OnTransferEnd)
         return;
+    // The handler may release this component (and so clear or destroy
+    // OnTransferEnd) while it runs: it runs from a copy, and nothing here
+    // touches the component after it.
+    const TVaTransferEndEvent handler = OnTransferEnd;
     try {
-        OnTransferEnd(this, exitCode_);
+        handler(this, exitCode_);
     } catch (...) {
         HandleApplicationException(std::current_exception());
     }
@@ -328,8 +332,13 @@ void TVaProtocol::StopWorker()
         worker_->Cancel();
         retired_.push_back(std::move(worker_));
     }
-    // A worker may be waiting for a hand-over to this very thread.
+    // A worker may be waiting for a hand-over to this very thread. One whose
+    // end handler is running it now (the component is released from its
+    // own OnTransferEnd) cannot end before this returns: it is let go of
+    // and frees itself.
     for (auto& w : retired_) {
+        if (UiBridge().IsUiThread() && w->InEndHandler())
+            continue;
         while (w->Ended().WaitMs(0) != wrSignaled) {
             if (UiBridge().IsUiThread())
                 UiBridge().ProcessEvents(100);
@@ -337,6 +346,8 @@ void TVaProtocol::StopWorker()
                 w->Ended().WaitMs(100);
         }
     }
+    for (auto& w : retired_)
+        TVaThread::Release(std::move(w));
     retired_.clear();
     busy_ = false;
     SetActive(false);

@@ -163,6 +163,9 @@ public:
     void SetBufferSize(int v) { bufferSize_ = v; }
 
     TVaNotifyEvent OnTransferStart;
+    // On the UI thread, once the worker's transfer is over. The handler may
+    // start the next transfer, or destroy the component (the worker then
+    // frees itself once the handler has returned).
     TVaTransferEndEvent OnTransferEnd;
     TVaTransferErrorEvent OnError;
 

@@ -64,10 +64,47 @@ void TVaThread::Run()
         HandleApplicationException(std::current_exception());
     }
     terminated_ = true;
-    if (OnTerminate && !skipEnd_)
-        UiBridge().Synchronize(OnTerminate);
+    if (OnTerminate) {
+        UiBridge().Synchronize([this] {
+            if (skipEnd_)
+                return;
+            inEndHandler_ = true;
+            try {
+                OnTerminate();
+            } catch (...) {
+                inEndHandler_ = false;
+                throw;
+            }
+            inEndHandler_ = false;
+        });
+    }
     ended_.Signal();
     UiBridge().Wake();
+    bool selfOwned;
+    {
+        std::lock_guard<std::mutex> g(endLock_);
+        finished_ = true;
+        selfOwned = selfOwned_;
+    }
+    if (selfOwned) {
+        thread_.detach();
+        delete this;
+    }
+}
+
+void TVaThread::Release(std::unique_ptr<TVaThread> thread)
+{
+    if (!thread)
+        return;
+    {
+        std::lock_guard<std::mutex> g(thread->endLock_);
+        if (thread->thread_.joinable() && !thread->finished_) {
+            thread->selfOwned_ = true;
+            thread.release();
+            return;
+        }
+    }
+    thread.reset();
 }
 
 }  // namespace kv

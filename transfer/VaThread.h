@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "serial/VaComm.h"
@@ -29,14 +31,25 @@ public:
     void SetPriority(TThreadPriority p);
 
     // Runs on the UI thread, synchronously, after Execute has returned;
-    // skipped when it is empty or when SkipEndHandler() has been called.
+    // skipped when it is empty or when SkipEndHandler() has been called
+    // before the hand-over runs.
     std::function<void()> OnTerminate;
     // Called on the UI thread by an owner that goes away: the end handler
     // no longer runs.
     void SkipEndHandler() { skipEnd_ = true; }
+    // True while OnTerminate runs (on the UI thread). The thread cannot end
+    // before its end handler has returned, so an owner that goes away from
+    // inside that handler must not wait for it: it hands it to Release.
+    bool InEndHandler() const { return inEndHandler_; }
 
     // Signalled when the thread has left everything it shares behind.
     TVaWaitEvent& Ended() { return ended_; }
+
+    // Lets go of a thread whose owner goes away, without waiting for it: a
+    // thread that has not ended yet frees itself when it ends (it touches
+    // nothing of its former owner after its end handler); one that never
+    // started or has ended is freed now.
+    static void Release(std::unique_ptr<TVaThread> thread);
 
 protected:
     virtual void Execute() = 0;
@@ -49,7 +62,13 @@ private:
     std::atomic<bool> skipEnd_{false};
     std::atomic<int> tid_{0};
     std::atomic<TThreadPriority> priority_{tpNormal};
+    std::atomic<bool> inEndHandler_{false};
     TVaWaitEvent ended_;
+    // Run's last part against Release: whether Run is past its end, and
+    // whether the thread owns itself.
+    std::mutex endLock_;
+    bool finished_ = false;
+    bool selfOwned_ = false;
 };
 
 }  // namespace kv

@@ -245,6 +245,40 @@ TEST(Transfer, CancelledDownloadLeavesTheOldFileAsItWas)
     EXPECT_EQ(t.messages.Cell(1, 1), "long.pcm") << "the slot is read back";
 }
 
+TEST(Transfer, DialogReleasedByItsCloseHandlerFromInsideTheEnginesEnd)
+{
+    TTransferFixture t;
+    // Twice: the second dialog finds the port and the session as the first
+    // one, released from inside its own end, left them.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const std::string name = "short" + std::to_string(round) + ".pcm";
+        WriteFile(t.files / name, Pattern(3000 + round, 7));
+        t.slot.localPath = t.files / name;
+        t.slot.action = 30;
+        auto* dialog = new TFormYMU(t.unit.session, t.unit.comm, t.slot);
+        bool released = false;
+        int exitCode = -100;
+        dialog->onClose = [&] {
+            exitCode = dialog->ExitCode();
+            delete dialog;
+            dialog = nullptr;
+            released = true;
+        };
+        ASSERT_TRUE(dialog->Show());
+        const uint64_t end = kv::TickMs() + 120000;
+        while (!released && kv::TickMs() < end)
+            kv::UiBridge().ProcessEvents(100);
+        ASSERT_TRUE(released);
+        t.unit.session.WaitIdle();
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_TRUE(t.unit.Messages().empty());
+        // The result job that the end started ran to its read-back.
+        EXPECT_EQ(t.messages.Cell(1, 1), name);
+        EXPECT_EQ(t.messages.Cell(3, 1), std::to_string(3000 + round));
+    }
+}
+
 TEST(Transfer, FailureBeforeTheEngineKeepsTheDialogOpen)
 {
     TTransferFixture t;

@@ -230,8 +230,12 @@ void TFormYMU::transferEnd(int exitCode)
         removeFolder();
     }
     object_.startTransfer = nullptr;
-    object_.action = 70;
-    session_.Run(&object_);
+    // A line that hung up carries no result: the session reports the
+    // hang-up itself, once.
+    if (exitCode != vtLineLost) {
+        object_.action = 70;
+        session_.Run(&object_);
+    }
     close();
 }
 

@@ -3,7 +3,8 @@
 // object's action (30 upload, 40 download), hands the object its Start and
 // runs the object's job, shows progress from the engine's events, and when
 // the engine ends, puts a received file in place and has the object read the
-// unit's transfer result.
+// unit's transfer result (not after a line that hung up, which the session
+// reports itself).
 //
 // A download is received into a private temporary folder. The file the user
 // chose is replaced only when a whole file arrived, by one rename over it

@@ -507,6 +507,7 @@ void TVaCustomComm::Impl::WriteThread(std::shared_ptr<TVaWriteThreadState> st)
             UiBridge().Synchronize([raw] {
                 if (raw->terminated.load())
                     return;
+                raw->port->impl_->deviceLost = true;
                 raw->port->impl_->pendingErrors |= CE_IOE;
                 raw->port->RaiseCommEvents(EV_ERR);
             });
@@ -559,6 +560,11 @@ TVaCustomComm::~TVaCustomComm()
 bool TVaCustomComm::IsOpen() const
 {
     return impl_->fd.load() >= 0;
+}
+
+bool TVaCustomComm::DeviceLost() const
+{
+    return IsOpen() && impl_->deviceLost.load();
 }
 
 void TVaCustomComm::CheckClosed() const

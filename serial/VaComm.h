@@ -373,6 +373,10 @@ public:
     void Open();
     void Close();
     bool IsOpen() const;
+    // The device has hung up or failed (reported once through OnError with
+    // CE_IOE); true until the port is closed. Listeners told of EV_ERR ask
+    // it to tell a dead line from a line error.
+    bool DeviceLost() const;
     // Queues bytes for the writer; returns count, or 0 when closed. Raises
     // "Output buffer is full. Please check comm status." when the queue has
     // no room within WriteTimeout.

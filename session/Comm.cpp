@@ -29,6 +29,15 @@ TFormComm::TFormComm()
     VaComm1.OnRxBuf = [this](TVaComponent*, const uint8_t* data, int count) {
         VaComm1RxBuf(data, static_cast<size_t>(count));
     };
+    VaComm1.OnError = [this](TVaComponent*, int errors) {
+        if (errors & static_cast<int>(CE_IOE))
+            VaComm1LineLost();
+    };
+    // A port opened again is a new line.
+    VaComm1.OnOpen = [this](TVaComponent*) {
+        std::lock_guard<TVaCriticalSection> g(lock_);
+        lineLost_ = false;
+    };
     VaComm1.Loaded();
 
     VaWaitMessage1.SetName("VaWaitMessage1");
@@ -74,6 +83,41 @@ void TFormComm::VaComm1RxBuf(const uint8_t* data, size_t count)
     }
 }
 
+void TFormComm::VaComm1LineLost()
+{
+    {
+        std::lock_guard<TVaCriticalSection> g(lock_);
+        if (lineLost_)
+            return;
+        lineLost_ = true;
+        ++lineLosses_;
+        if (armed_) {
+            armed_ = false;
+            rxEvent_.Signal();
+        }
+    }
+    if (onLineLost)
+        onLineLost();
+}
+
+bool TFormComm::LineLost() const
+{
+    std::lock_guard<TVaCriticalSection> g(lock_);
+    return lineLost_;
+}
+
+uint64_t TFormComm::LineLosses() const
+{
+    std::lock_guard<TVaCriticalSection> g(lock_);
+    return lineLosses_;
+}
+
+void TFormComm::checkLineLocked() const
+{
+    if (lineLost_)
+        throw ELineLost();
+}
+
 void TFormComm::cutAfterLocked(size_t end)
 {
     const size_t keep = std::min(rxText_.size() - end, kKeepAfterMatch);
@@ -83,8 +127,10 @@ void TFormComm::cutAfterLocked(size_t end)
 bool TFormComm::checkOrArmLocked(const std::string& pattern)
 {
     expected_ = pattern;
+    // What arrived before the line hung up is still read.
     if (rxText_.find(pattern) != std::string::npos)
         return true;
+    checkLineLocked();
     armed_ = true;
     // A match meant for an earlier, timed-out wait must not end this one.
     rxEvent_.Unsignal();
@@ -93,17 +139,21 @@ bool TFormComm::checkOrArmLocked(const std::string& pattern)
 
 bool TFormComm::waitArmed(int timeoutMs)
 {
-    if (rxEvent_.WaitMs(timeoutMs) == wrSignaled)
-        return true;
+    const bool signalled = rxEvent_.WaitMs(timeoutMs) == wrSignaled;
     std::lock_guard<TVaCriticalSection> g(lock_);
-    armed_ = false;
-    return false;
+    if (!signalled)
+        armed_ = false;
+    // A match that came with the hang-up still counts.
+    if (rxText_.find(expected_) == std::string::npos)
+        checkLineLocked();
+    return signalled;
 }
 
 bool TFormComm::SendEcho(const std::string& text, int timeoutMs)
 {
     {
         std::lock_guard<TVaCriticalSection> g(lock_);
+        checkLineLocked();
         rxText_.clear();
         expected_ = text;
         armed_ = true;

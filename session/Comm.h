@@ -15,12 +15,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "serial/VaComm.h"
 #include "serial/VaSync.h"
 
 namespace kv {
+
+// Thrown by the line primitives once the port has reported that the line
+// hung up (the unit went away), instead of waiting out a time-out that no
+// byte can end. The worker ends the job it belongs to (TCOMServer).
+class ELineLost : public std::runtime_error {
+public:
+    ELineLost() : std::runtime_error("The line to the unit hung up") {}
+};
 
 class TFormComm {
 public:
@@ -44,6 +54,16 @@ public:
     // A copy of the receive buffer (for diagnostics and tests).
     std::string RxText() const;
 
+    // The port reported a hang-up (OnError with CE_IOE) since it was last
+    // opened. From then on a primitive that would wait throws ELineLost; one
+    // waiting now is woken and throws. UI thread: tells onLineLost.
+    void VaComm1LineLost();
+    bool LineLost() const;
+    // How many hang-ups were reported, ever.
+    uint64_t LineLosses() const;
+    // Told each hang-up once, on the UI thread, after the waits were woken.
+    std::function<void()> onLineLost;
+
     // Bytes kept at most after a match.
     static constexpr size_t kKeepAfterMatch = 999;
     // Bound of the buffer between primitives: beyond it the oldest bytes go.
@@ -55,6 +75,8 @@ public:
 private:
     // With the lock held: is the pattern already there; if not, arm.
     bool checkOrArmLocked(const std::string& pattern);
+    // Throws ELineLost when the line has hung up (the lock held).
+    void checkLineLocked() const;
     bool waitArmed(int timeoutMs);
     void cutAfterLocked(size_t end);
 
@@ -62,6 +84,8 @@ private:
     std::string rxText_;
     std::string expected_;
     bool armed_ = false;
+    bool lineLost_ = false;
+    uint64_t lineLosses_ = 0;
     TVaWaitEvent rxEvent_{false, true};
 };
 

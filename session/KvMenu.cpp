@@ -1,5 +1,7 @@
 #include "session/KvMenu.h"
 
+#include <mutex>
+
 #include "serial/UiBridge.h"
 #include "session/Comm.h"
 #include "session/Cp1251.h"
@@ -66,7 +68,57 @@ std::string ModeText(int mode)
     }
 }
 
-TKvMenu::TKvMenu(TFormComm& comm, TCOMServer& server) : comm_(comm), server_(server) {}
+// What the port owner's and the worker's hooks reach the session through.
+// The session leaves it when it goes; the port owner may not exist yet when
+// the session is made, and the worker may be gone before it, so neither is
+// touched then.
+struct TKvMenu::TLink {
+    std::mutex lock;
+    TKvMenu* session = nullptr;
+};
+
+TKvMenu::TKvMenu(TFormComm& comm, TCOMServer& server)
+    : comm_(comm), server_(server), link_(std::make_shared<TLink>())
+{
+    link_->session = this;
+}
+
+TKvMenu::~TKvMenu()
+{
+    std::lock_guard<std::mutex> g(link_->lock);
+    link_->session = nullptr;
+}
+
+void TKvMenu::listen()
+{
+    if (listening_)
+        return;
+    listening_ = true;
+    const std::shared_ptr<TLink> link = link_;
+    // A hang-up while no job runs: the session ends by a job of its own.
+    // This runs on the UI thread, where the session also goes.
+    comm_.onLineLost = [link] {
+        TKvMenu* session;
+        {
+            std::lock_guard<std::mutex> g(link->lock);
+            session = link->session;
+        }
+        if (session && session->comm_.VaComm1.IsOpen())
+            session->server_.StartIfIdle(session);
+    };
+    server_.SetInterrupt([link]() -> TJoint* {
+        std::lock_guard<std::mutex> g(link->lock);
+        return link->session ? link->session->lineLostJob() : nullptr;
+    });
+}
+
+TJoint* TKvMenu::lineLostJob()
+{
+    if (action == 190 || !comm_.LineLost() || !comm_.VaComm1.IsOpen())
+        return nullptr;
+    action = 190;
+    return this;
+}
 
 bool TKvMenu::needsync()
 {
@@ -157,6 +209,10 @@ bool TKvMenu::process()
         mode = kModeDisconnected;
         notify();
         action = 0;
+        return true;
+    case 190:
+        // The line hung up: nothing can be sent, not even the logout.
+        closeWithComError("Устройство отключено.");
         return true;
     case 200:
         fail("Device does not respond (no echo)", 130);
@@ -276,6 +332,13 @@ void TKvMenu::connectOutcome()
         reason = "Устройство не обнаружено.";
     else if (error == 12)
         reason = "Не удалось открыть порт.";
+    closeWithComError(reason);
+}
+
+// UI thread: the error made of "COM", the port and the reason; the port
+// closed without the logout string; disconnected.
+void TKvMenu::closeWithComError(const std::string& reason)
+{
     ShowError("COM" + std::to_string(port) + ": " + reason);
     if (comm_.VaComm1.IsOpen())
         comm_.VaComm1.Close();
@@ -412,7 +475,11 @@ void TKvMenu::Run(TJoint1* object)
 {
     if (server_.Terminated())
         return;
+    listen();
+    const uint64_t losses = comm_.LineLosses();
     WaitIdle();
+    if (comm_.LineLosses() != losses)
+        return;
     if (!object || object->menu == kMenuUndefined) {
         ShowError("Menu mode is Undefined");
         return;
@@ -432,6 +499,7 @@ void TKvMenu::Disconnect()
 {
     if (server_.Terminated())
         return;
+    listen();
     WaitIdle();
     server_.idle.Unsignal();
     mismatches_ = 0;

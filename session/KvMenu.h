@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "session/Joint.h"
@@ -46,13 +47,21 @@ std::string ModeText(int mode);
 
 class TKvMenu : public TJoint {
 public:
+    // The port owner need not exist yet. From the first Run or Disconnect
+    // on, the session listens to it for a hang-up and answers the worker's
+    // interrupt hook (see lineLostJob).
     TKvMenu(TFormComm& comm, TCOMServer& server);
+    ~TKvMenu() override;
+    TKvMenu(const TKvMenu&) = delete;
+    TKvMenu& operator=(const TKvMenu&) = delete;
 
     bool process() override;
     bool needsync() override;
 
     // UI thread. Has the worker run the object's job (the caller has set its
-    // action); returns as soon as the job is started.
+    // action); returns as soon as the job is started. A job that had to wait
+    // for one whose line hung up starts nothing: the session is closed by
+    // then, and the job would only open it again.
     void Run(TJoint1* object);
     // UI thread. Logs out and closes the port; returns once started.
     void Disconnect();
@@ -77,17 +86,26 @@ public:
 private:
     void notify();
     void connectOutcome();
+    void closeWithComError(const std::string& reason);
     void getPassword();
     void sendPassword();
     void wakeUnit();
     void navigate();
     void logout();
     void fail(const std::string& text, int32_t next);
+    // The worker's interrupt hook: once the line has hung up under the open
+    // port, the session itself (action 190: the one message, the port
+    // closed, mode 0) instead of what the job had left to do.
+    TJoint* lineLostJob();
+    void listen();
 
     TFormComm& comm_;
     TCOMServer& server_;
     // Navigation mismatches (206) in the job now running.
     int mismatches_ = 0;
+    struct TLink;
+    std::shared_ptr<TLink> link_;
+    bool listening_ = false;
 };
 
 }  // namespace kv

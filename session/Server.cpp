@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "serial/UiBridge.h"
+#include "session/Comm.h"
 #include "session/Joint.h"
 
 namespace kv {
@@ -55,6 +56,28 @@ void TCOMServer::Start(TJoint* object)
     wake_.Signal();
 }
 
+bool TCOMServer::StartIfIdle(TJoint* object)
+{
+    std::lock_guard<std::mutex> g(claimLock_);
+    if (terminated_.load() || idle.WaitMs(0) != wrSignaled)
+        return false;
+    idle.Unsignal();
+    Start(object);
+    return true;
+}
+
+void TCOMServer::SetInterrupt(std::function<TJoint*()> interrupt)
+{
+    std::lock_guard<std::mutex> g(claimLock_);
+    interrupt_ = std::move(interrupt);
+}
+
+TJoint* TCOMServer::interrupted()
+{
+    std::lock_guard<std::mutex> g(claimLock_);
+    return interrupt_ ? interrupt_() : nullptr;
+}
+
 void TCOMServer::Terminate()
 {
     terminated_.store(true);
@@ -68,8 +91,23 @@ void TCOMServer::execute()
         wake_.WaitMs(-1);
         if (terminated_.load())
             break;
-        runJob();
-        idle.Signal();
+        for (;;) {
+            runJob();
+            TJoint* next = nullptr;
+            {
+                std::lock_guard<std::mutex> g(claimLock_);
+                if (!terminated_.load() && interrupt_)
+                    next = interrupt_();
+                if (!next)
+                    idle.Signal();
+            }
+            if (!next)
+                break;
+            // A job of the worker's own, bracketed like any other.
+            if (beforeStart)
+                UiBridge().Synchronize(beforeStart);
+            job_.store(next);
+        }
         UiBridge().Wake();
         if (terminated_.load())
             break;
@@ -77,6 +115,34 @@ void TCOMServer::execute()
     idle.Signal();
     finished_.Signal();
     UiBridge().Wake();
+}
+
+// Runs one step of the job, on the UI thread when it asks for it. False
+// when the UI thread takes no more work.
+static bool runStep(TJoint* job, bool& done)
+{
+    if (!job->needsync()) {
+        done = job->process();
+        return true;
+    }
+    std::exception_ptr failure;
+    const bool ran = UiBridge().Synchronize([&] {
+        try {
+            done = job->process();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    if (failure)
+        std::rethrow_exception(failure);
+    return ran;
+}
+
+void TCOMServer::endEarly(TJoint* job)
+{
+    job->action = 0;
+    bool done = false;
+    runStep(job, done);
 }
 
 void TCOMServer::runJob()
@@ -89,21 +155,21 @@ void TCOMServer::runJob()
             TJoint* job = job_.load();
             if (!job)
                 break;
-            if (job->needsync()) {
-                std::exception_ptr failure;
-                const bool ran = UiBridge().Synchronize([&] {
-                    try {
-                        done = job->process();
-                    } catch (...) {
-                        failure = std::current_exception();
-                    }
-                });
-                if (failure)
-                    std::rethrow_exception(failure);
-                if (!ran)
+            if (TJoint* instead = interrupted()) {
+                if (instead != job)
+                    endEarly(job);
+                job_.store(instead);
+                continue;
+            }
+            try {
+                if (!runStep(job, done))
                     return;  // the UI thread takes no more work: nothing can finish
-            } else {
-                done = job->process();
+            } catch (const ELineLost&) {
+                endEarly(job);
+                TJoint* instead = interrupted();
+                if (!instead)
+                    break;
+                job_.store(instead);
             }
         }
     } catch (...) {

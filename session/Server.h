@@ -6,10 +6,17 @@
 // resets it and then calls Start. A step that throws ends the job: the
 // exception goes to the application's exception handler, afterFinish still
 // runs and idle is signalled.
+//
+// A job whose line has hung up ends early: a step that throws ELineLost
+// (session/Comm.h), or the interrupt hook answering with another job before
+// a step or when a job is over, ends it (its action becomes 0 and its own
+// step for 0 runs, which ends every job without touching the line), and the
+// worker goes on with the job the hook gave, in the same claim.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "serial/VaSync.h"
@@ -30,6 +37,16 @@ public:
     // UI thread, after the caller has seen idle signalled and reset it:
     // beforeStart, job := the object, wake the worker.
     void Start(TJoint* object);
+
+    // UI thread: Start when the worker is idle, claiming it; false, starting
+    // nothing, when a job runs (it asks the interrupt hook before it ends).
+    bool StartIfIdle(TJoint* object);
+
+    // Asked on the worker before each step, after a step threw ELineLost,
+    // and when a job is over (there together with going idle, so that a
+    // StartIfIdle that found the worker busy is never lost): a job to run
+    // instead of the rest, or nullptr. Any thread.
+    void SetInterrupt(std::function<TJoint*()> interrupt);
 
     // The program is shutting down: the worker signals idle and ends after
     // its current step. Any thread.
@@ -55,12 +72,17 @@ public:
 private:
     void execute();
     void runJob();
+    TJoint* interrupted();
+    void endEarly(TJoint* job);
 
     std::atomic<TJoint*> job_{nullptr};
     std::atomic<bool> terminated_{false};
     std::atomic<bool> priorityRaised_{false};
     TVaWaitEvent wake_{false, true};
     TVaWaitEvent finished_;
+    // Guards the interrupt hook, and going idle against StartIfIdle.
+    std::mutex claimLock_;
+    std::function<TJoint*()> interrupt_;
     std::thread thread_;
 };
 

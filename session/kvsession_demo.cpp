@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "serial/UiBridge.h"
 #include "session/Comm.h"
@@ -159,16 +160,24 @@ int main(int argc, char** argv)
         std::printf("connecting to %s\n", device.c_str());
         session.password.clear();
         step(session, version, 3, "reading the firmware version (connects first)");
-        if (session.mode == kModeAdmin || session.mode == kModeSystem) {
-            step(session, opCode, 3, "reading in the same menu");
-            step(session, dayNumber, 3, "reading in the same menu");
-            step(session, nightNumber, 3, "reading in the same menu");
-            step(session, clock, 3, "moving to the clock menu");
-            step(session, faxNumber, 3, "back to the system menu");
-            std::printf("logging out\n");
-            session.Disconnect();
-            session.WaitIdle();
-            ret = g_errors == 0 && session.mode == kModeDisconnected ? 0 : 1;
+        auto connected = [&] { return session.mode == kModeAdmin || session.mode == kModeSystem; };
+        if (connected()) {
+            const std::pair<TJoint1*, const char*> steps[] = {
+                {&opCode, "reading in the same menu"},   {&dayNumber, "reading in the same menu"},
+                {&nightNumber, "reading in the same menu"}, {&clock, "moving to the clock menu"},
+                {&faxNumber, "back to the system menu"},
+            };
+            // A session that has ended (the line hung up, a failed login)
+            // is not opened again by the next read.
+            for (const auto& [object, what] : steps)
+                if (connected())
+                    step(session, *object, 3, what);
+            if (connected()) {
+                std::printf("logging out\n");
+                session.Disconnect();
+                session.WaitIdle();
+                ret = g_errors == 0 && session.mode == kModeDisconnected ? 0 : 1;
+            }
         }
         std::printf("%s\n", ret == 0 ? "session done" : "session failed");
         server.Terminate();

@@ -49,6 +49,20 @@ void TVaProtocolThread::Cancel()
     writeDrained_.Signal();
 }
 
+void TVaProtocolThread::LineLost()
+{
+    lineLost_ = true;
+    dataArrived_.Signal();
+    writeDrained_.Signal();
+}
+
+void TVaProtocolThread::CheckLine()
+{
+    // Nothing can be sent to the peer any more, not even CAN.
+    if (lineLost_)
+        Fail(vtLineLost);
+}
+
 void TVaProtocolThread::Execute()
 {
     // The first round was reset by Start, before the thread ran: bytes that
@@ -106,7 +120,7 @@ bool TVaProtocolThread::WaitForData(int ms)
         dataArrived_.Unsignal();
         if (HasData())
             return true;
-        if (cancelled_ || overflow_)
+        if (cancelled_ || overflow_ || lineLost_)
             return false;
         const uint64_t now = TickMs();
         if (now >= deadline)
@@ -119,6 +133,7 @@ int TVaProtocolThread::ReadByte()
 {
     if (!HasData() && !cancelled_) {
         while (!WaitForData(timeout_)) {
+            CheckLine();
             if (cancelled_ || overflow_)
                 break;
             CountError(veTimeout, false);
@@ -138,8 +153,8 @@ int TVaProtocolThread::ReadByte()
 
 int TVaProtocolThread::ReadByteWithin(int ms)
 {
-    if (!HasData() && !cancelled_)
-        WaitForData(ms);
+    if (!HasData() && !cancelled_ && !WaitForData(ms))
+        CheckLine();
     if (overflow_) {
         SendCancel();
         Fail(vtOverflow);
@@ -214,8 +229,10 @@ void TVaProtocolThread::SendStreaming(const uint8_t* data, int count)
         } catch (const EVaCommError&) {
             // The queue holds what was sent before and has no room for all
             // of this; nothing of it was queued. Wait for the queue to drain.
+            CheckLine();
             if (cancelled_ || writeDrained_.WaitMs(timeout_) != wrSignaled || cancelled_)
                 throw;
+            CheckLine();
         }
     }
 }
@@ -250,6 +267,8 @@ void TVaProtocol::AcceptEvents(uint32_t events)
 {
     if ((events & EV_TXEMPTY) && worker_)
         worker_->WriteQueueEmpty();
+    if ((events & EV_ERR) && worker_ && Comm() && Comm()->DeviceLost())
+        worker_->LineLost();
 }
 
 void TVaProtocol::RaiseTransferStart()
@@ -294,6 +313,9 @@ void TVaProtocol::Start()
     PrepareTransfer();
     worker_ = CreateWorker();
     worker_->Reset();
+    // A line that died before: the transfer ends at its first wait.
+    if (Comm() && Comm()->DeviceLost())
+        worker_->LineLost();
     worker_->OnTerminate = [this] { TransferDone(); };
     busy_ = true;
     RaiseTransferStart();

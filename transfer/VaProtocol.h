@@ -39,6 +39,7 @@ constexpr int vtTooManyErrors = -9;    // the error count reached MaxErrors
 constexpr int vtNoSender = -10;        // ten handshakes went unanswered
 constexpr int vtCreateFailed = -11;    // the local file could not be created
 constexpr int vtOpenFailed = -12;      // the local file could not be opened
+constexpr int vtLineLost = -13;        // the port reported that the line hung up
 constexpr int vtOverflow = -14;        // more than 4096 bytes waited
 // Error codes (OnError); each adds one to the error count.
 constexpr int veTimeout = -1;
@@ -82,6 +83,9 @@ public:
     void WriteQueueEmpty();
     // Any thread: ask the transfer to stop.
     void Cancel();
+    // UI thread: the line has hung up; the transfer ends with -13 as soon as
+    // it would wait for the peer.
+    void LineLost();
     bool Cancelled() const { return cancelled_; }
     bool Overflow() const { return overflow_; }
     int ErrorCount() const { return errorCount_; }
@@ -103,8 +107,8 @@ protected:
     // The first queued byte without taking it, or -1.
     int PeekByte();
     bool HasData();
-    // Waits up to ms for a byte to be queued (or a cancel or an overflow);
-    // true when one is queued.
+    // Waits up to ms for a byte to be queued (or a cancel, an overflow or the
+    // line's end); true when one is queued.
     bool WaitForData(int ms);
     // The next byte if one is queued within ms, else -1 (no error is
     // counted); 0 once the transfer is cancelled. For the bytes of a block
@@ -113,6 +117,8 @@ protected:
     // Drops received bytes until none has come for quietMs, or Timeout has
     // passed in all: the rest of a block that was given up.
     void PurgeUntilQuiet(int quietMs);
+    // Ends the transfer with -13 once the line has hung up.
+    void CheckLine();
     // Counts one error; at MaxErrors ends the transfer with -9 (CAN CAN
     // first when withCan), otherwise raises OnError.
     void CountError(int code, bool withCan);
@@ -141,6 +147,7 @@ private:
     TVaWaitEvent writeDrained_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> overflow_{false};
+    std::atomic<bool> lineLost_{false};
     int errorCount_ = 0;
     int lastError_ = 0;
 };

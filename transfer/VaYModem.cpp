@@ -228,6 +228,7 @@ void TVaYModemThread::SendFrame(int number, int length, int h)
 void TVaYModemThread::SendBlock(int number, int length, int h)
 {
     for (;;) {
+        CheckLine();
         if (Cancelled()) {
             SendCancel();
             Fail(vtCancelled);
@@ -339,6 +340,7 @@ void TVaYModemThread::SendHandshake(int h)
         SendByte(static_cast<uint8_t>(h));
         if (HasData() || WaitForData(10000))
             return;
+        CheckLine();
         if (Overflow())
             return;  // the next read ends the transfer
         if (!Cancelled())

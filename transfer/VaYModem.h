@@ -12,7 +12,9 @@
 // CAN CAN and the file is not listed in Files; -7 / -8 reading / writing the
 // local file failed; -9 the error count reached MaxErrors; -10 no sender
 // answered the handshakes; -11 / -12 the local file could not be created /
-// opened; -14 more than 4096 bytes waited in the receive queue.
+// opened; -13 the port reported that the line hung up (the transfer ends
+// at once, nothing more is sent); -14 more than 4096 bytes waited in the
+// receive queue.
 //
 // The receiver never takes a block of no length (a NUL where the block's
 // header byte belongs, before any header was read) or a block whose bytes

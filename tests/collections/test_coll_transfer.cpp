@@ -4,6 +4,7 @@
 // results, and how a received file replaces the chosen one.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -276,6 +277,46 @@ TEST(Transfer, DialogReleasedByItsCloseHandlerFromInsideTheEnginesEnd)
         // The result job that the end started ran to its read-back.
         EXPECT_EQ(t.messages.Cell(1, 1), name);
         EXPECT_EQ(t.messages.Cell(3, 1), std::to_string(3000 + round));
+    }
+}
+
+TEST(Transfer, LineThatHangsUpEndsTheTransferAtOnceAndTheSessionWithOneMessage)
+{
+    // The unit goes away a few blocks into the transfer, both ways. The test
+    // waits less than one of the engine's time-outs.
+    TStateFile state({"file slot 61 long.pcm 60000 tone"});
+    for (int action : {40, 30}) {
+        TTransferFixture t({"--state", state.Path(), "--baud", "19200"});
+        TFile& s = t.slot;
+        s.code = 61;
+        t.unit.Read(s);
+        const std::string chosen = t.files / "keep.pcm";
+        WriteFile(chosen, "precious");
+        s.localPath = chosen;
+        if (action == 30)
+            WriteFile(chosen, Pattern(60000, 31));
+        s.action = action;
+        TFormYMU dialog(t.unit.session, t.unit.comm, s, action == 40 ? chosen : "", t.temp.Path());
+        bool killed = false;
+        ASSERT_TRUE(t.Transfer(
+            dialog,
+            [&](TFormYMU& d) {
+                if (!killed && d.ProgressPos() >= 4096) {
+                    killed = true;
+                    ::kill(t.unit.sim.Pid(), SIGKILL);
+                }
+            },
+            20000))
+            << action;
+        EXPECT_TRUE(killed) << action;
+        EXPECT_EQ(dialog.ExitCode(), kv::vtLineLost) << action;
+        EXPECT_EQ(t.unit.Messages(), Strings{"COM1: Устройство отключено."}) << action;
+        EXPECT_EQ(t.unit.session.mode, kv::kModeDisconnected) << action;
+        EXPECT_FALSE(t.unit.comm.VaComm1.IsOpen()) << action;
+        if (action == 40) {
+            EXPECT_EQ(ReadFile(chosen), "precious");
+        }
+        EXPECT_EQ(Names(t.temp.Path()), Strings{}) << action;
     }
 }
 

@@ -3,6 +3,8 @@
 // dialogs shown and the modes notified.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <memory>
 
 #include "SimProcess.h"
@@ -351,6 +353,115 @@ INSTANTIATE_TEST_SUITE_P(
         // The prompt never comes: each mismatch costs the 2 s of a read.
         TMismatchCase{{"--mute", "PC"}, "PC\r"},
         TMismatchCase{{"--drop", "PC SYS>"}, "PC\rSYS\r"}));
+
+// ---- the unit goes away ----
+
+namespace {
+
+// Three reads in one step.
+class TReadThree : public TJoint1 {
+public:
+    TReadThree() { menu = kMenuSys; }
+    void getp() override
+    {
+        day = DirectoryGet(101);
+        opCode = NumberGet(100);
+        night = DirectoryGet(102);
+    }
+    void output() override { ++shown; }
+    std::string day = "-", night = "-";
+    int32_t opCode = -1;
+    int shown = 0;
+};
+
+// Kills the simulated unit, on the UI thread, as soon as the tool has
+// received `pattern` (caret escapes as the listener takes them): the far end
+// of the line is gone in the middle of an exchange.
+class TKillOn {
+public:
+    TKillOn(TVaComm& port, pid_t pid, const std::string& pattern)
+    {
+        listener_.SetStrings({pattern});
+        listener_.SetCaseSensitive(true);
+        listener_.OnMessage = [pid](TVaComponent*, int) { ::kill(pid, SIGKILL); };
+        listener_.SetComm(&port);
+        listener_.SetActive(true);
+        listener_.Loaded();
+    }
+
+private:
+    TVaWaitMessage listener_;
+};
+
+const std::string kUnplugged = "COM1: Устройство отключено.";
+
+}  // namespace
+
+TEST_F(Session, HangUpDuringAnExchangeEndsTheJobAtOnceWithOneMessageAndTheNextJobStartsNothing)
+{
+    // The unit echoes the code and goes away before it answers.
+    Sim({"--mute", "101"});
+    dialogs.AnswerPassword("1234");
+    Connect();
+    ASSERT_EQ(session.mode, kModeAdmin);
+    const size_t mark = Sent().size();
+    TKillOn killer(comm.VaComm1, sim->Pid(), "101^M");
+    TReadThree three;
+    three.action = 3;
+    session.Run(&three);
+    // Asked for while the first runs: it waits, and then finds the session
+    // closed by the hang-up.
+    TReadNumber next(100);
+    next.action = 3;
+    session.Run(&next);
+    session.WaitIdle();
+    EXPECT_EQ(dialogs.Shown(), Shown({{Kind::Password, "1234"}, {Kind::Error, kUnplugged}}));
+    EXPECT_EQ(SentSince(mark), "GET\r101\r");
+    EXPECT_EQ(three.day, "-") << "the reads after the hang-up did not run";
+    EXPECT_EQ(three.opCode, -1);
+    EXPECT_EQ(three.shown, 0);
+    EXPECT_EQ(three.action, 0);
+    EXPECT_EQ(next.value, -1);
+    EXPECT_EQ(next.shown, 0);
+    EXPECT_FALSE(comm.VaComm1.IsOpen());
+    EXPECT_EQ(session.level, 0);
+    EXPECT_EQ(modes, std::vector<int>({1, 1, 2, 0}));
+}
+
+TEST_F(Session, HangUpWhileNoJobRunsClosesTheSessionWithOneMessage)
+{
+    Sim();
+    dialogs.AnswerPassword("1234");
+    Connect();
+    ASSERT_EQ(session.mode, kModeAdmin);
+    ::kill(sim->Pid(), SIGKILL);
+    const uint64_t end = TickMs() + 10000;
+    while (modes.back() != kModeDisconnected && TickMs() < end)
+        UiBridge().ProcessEvents(100);
+    session.WaitIdle();
+    EXPECT_EQ(modes, std::vector<int>({1, 1, 2, 0}));
+    EXPECT_EQ(dialogs.Messages(), Strings({kUnplugged}));
+    EXPECT_FALSE(comm.VaComm1.IsOpen());
+    EXPECT_EQ(session.level, 0);
+
+    // Connecting again is a new attempt; the device has gone with the unit.
+    Connect();
+    EXPECT_EQ(dialogs.Messages(), Strings({kUnplugged, "COM1: Не удалось открыть порт."}));
+    EXPECT_EQ(session.mode, kModeDisconnected);
+}
+
+TEST_F(Session, HangUpWhileLoggingInEndsTheConnectionWithoutTheLogoutString)
+{
+    Sim({"--mute", "1234"});
+    TKillOn killer(comm.VaComm1, sim->Pid(), "1234^M");
+    dialogs.AnswerPassword("1234");
+    Connect();
+    EXPECT_EQ(dialogs.Shown(), Shown({{Kind::Password, "1234"}, {Kind::Error, kUnplugged}}));
+    EXPECT_EQ(Sent(), kWake + "\r" + "1234\r");
+    EXPECT_EQ(modes, std::vector<int>({1, 1, 0}));
+    EXPECT_FALSE(comm.VaComm1.IsOpen());
+    EXPECT_EQ(version.shown, 0);
+}
 
 // ---- failures that end in a logout ----
 

@@ -110,6 +110,70 @@ TEST_F(Worker, ThrowingStepEndsTheJobAndTheHandlerHearsOfItOnTheUiThread)
     EXPECT_EQ(server.idle.WaitMs(0), wrSignaled);
 }
 
+// A job whose line hung up: what the worker does with the interrupt hook.
+namespace {
+
+// Records the action of every step; the step for 1 finds the line dead.
+struct TLineJob : TJoint {
+    std::vector<int32_t> steps;
+    std::atomic<bool>* lost = nullptr;
+    bool process() override
+    {
+        steps.push_back(action);
+        if (action == 1) {
+            *lost = true;
+            throw ELineLost();
+        }
+        action = 0;
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST_F(Worker, StepThatMeetsAHungUpLineEndsItsJobAndTheHookGivesTheNextInTheSameClaim)
+{
+    std::atomic<bool> lost{false};
+    TLineJob first;
+    first.lost = &lost;
+    first.action = 1;
+    bool claimedMeanwhile = true;
+    TStepJob instead({{true, [&] { claimedMeanwhile = server.StartIfIdle(&instead); }}});
+    int given = 0;
+    server.SetInterrupt([&]() -> TJoint* { return lost && given++ == 0 ? &instead : nullptr; });
+    RunJob(server, &first);
+    server.SetInterrupt(nullptr);
+    EXPECT_EQ(first.steps, std::vector<int32_t>({1, 0})) << "the job's own end step runs, nothing else";
+    EXPECT_EQ(first.action, 0);
+    EXPECT_EQ(instead.onUi, std::vector<bool>({true}));
+    EXPECT_FALSE(claimedMeanwhile) << "a busy worker is not claimed";
+    EXPECT_EQ(before, 1);
+    EXPECT_EQ(after, 1);
+    EXPECT_EQ(server.idle.WaitMs(0), wrSignaled);
+}
+
+TEST_F(Worker, HookAnsweringWhenAJobIsOverStartsItsJobBracketedLikeAnyOther)
+{
+    // The line hangs up during the last step, which touches no line.
+    std::atomic<bool> lost{false};
+    TStepJob job({{true, [&] { lost = true; }}});
+    TStepJob instead({{false, [] {}}});
+    int given = 0;
+    server.SetInterrupt([&]() -> TJoint* { return lost && given++ == 0 ? &instead : nullptr; });
+    RunJob(server, &job);
+    EXPECT_EQ(instead.onUi, std::vector<bool>({false}));
+    EXPECT_EQ(before, 2);
+    EXPECT_EQ(after, 2);
+    // While idle, StartIfIdle claims the worker as Run does.
+    TStepJob later({{false, [] {}}});
+    ASSERT_TRUE(server.StartIfIdle(&later));
+    WaitIdle(server);
+    server.SetInterrupt(nullptr);
+    EXPECT_EQ(later.onUi, std::vector<bool>({false}));
+    EXPECT_EQ(before, 3);
+    EXPECT_EQ(after, 3);
+}
+
 TEST_F(Worker, IdleEndsTheUiWaitAtOnceInsteadOfAfterASlice)
 {
     // Without afterFinish nothing but idle itself can end the UI thread's

@@ -147,6 +147,7 @@ TFormYMU::TFormYMU(TKvMenu& session, TFormComm& comm, TFile& object, std::string
     engine_.OnFileInfo = [this](TVaComponent*, const std::string& name, int size) { fileInfo(name, size); };
     engine_.OnPacketEvent = [this](TVaComponent*, int number, int byteCount) { packet(number, byteCount); };
     engine_.OnTransferEnd = [this](TVaComponent*, int code) { transferEnd(code); };
+    engine_.OnError = [this](TVaComponent*, int, int count) { record_.errors = count; };
 }
 
 TFormYMU::~TFormYMU()
@@ -181,9 +182,20 @@ bool TFormYMU::Show()
         ShowError("Mode error");
         return false;
     }
-    object_.startTransfer = [this] { engine_.Start(); };
+    object_.startTransfer = [this] { start(); };
     session_.Run(&object_);
     return true;
+}
+
+void TFormYMU::start()
+{
+    record_ = {};
+    record_.upload = engine_.Mode() == tmUpload;
+    if (record_.upload && !engine_.Files().empty())
+        record_.name = baseName(engine_.Files().front());
+    if (TLineObserver* o = comm_.LineObserver())
+        o->TransferStarted();
+    engine_.Start();
 }
 
 bool TFormYMU::CloseQuery()
@@ -202,6 +214,8 @@ bool TFormYMU::CloseQuery()
 void TFormYMU::fileInfo(const std::string& name, int size)
 {
     title_ = (engine_.Mode() == tmUpload ? "Отправка файла " : "Прием файла ") + baseName(name);
+    record_.name = baseName(name);
+    record_.size = size;
     progressMax_ = size;
     total_ = std::to_string(size);
     changed();
@@ -212,12 +226,16 @@ void TFormYMU::packet(int number, int byteCount)
     progressPos_ = byteCount;
     bytes_ = std::to_string(byteCount);
     packet_ = std::to_string(number);
+    record_.blocks = number;
     changed();
 }
 
 void TFormYMU::transferEnd(int exitCode)
 {
     exitCode_ = exitCode;
+    record_.result = exitCode;
+    if (TLineObserver* o = comm_.LineObserver())
+        o->TransferEnded(record_);
     if (engine_.Mode() == tmDownload) {
         // The unit's result line comes after a pause; what is pending now is
         // the tail of the transfer.

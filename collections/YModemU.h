@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 
+#include "session/LineObserver.h"
 #include "transfer/VaYModem.h"
 
 namespace kv {
@@ -77,6 +78,7 @@ public:
     const std::string& DownloadFolder() const { return folder_; }
 
 private:
+    void start();
     void fileInfo(const std::string& name, int size);
     void packet(int number, int byteCount);
     void transferEnd(int exitCode);
@@ -94,6 +96,8 @@ private:
     std::string folder_;
     bool closed_ = false;
     int exitCode_ = 0;
+    // What the exchange trace is told of this transfer.
+    TTransferRecord record_;
 
     std::string title_;
     int progressMax_ = 0;

@@ -35,8 +35,16 @@ TFormComm::TFormComm()
     };
     // A port opened again is a new line.
     VaComm1.OnOpen = [this](TVaComponent*) {
-        std::lock_guard<TVaCriticalSection> g(lock_);
-        lineLost_ = false;
+        {
+            std::lock_guard<TVaCriticalSection> g(lock_);
+            lineLost_ = false;
+        }
+        if (TLineObserver* o = LineObserver())
+            o->LineOpened(VaResolveDevice(VaComm1.ExpandedDeviceName()));
+    };
+    VaComm1.OnClose = [this](TVaComponent*) {
+        if (TLineObserver* o = LineObserver())
+            o->LineClosed();
     };
     VaComm1.Loaded();
 
@@ -60,6 +68,8 @@ TFormComm::~TFormComm()
 
 void TFormComm::VaComm1RxBuf(const uint8_t* data, size_t count)
 {
+    if (TLineObserver* o = observer_.load(std::memory_order_acquire))
+        o->LineReceived(data, count);
     std::lock_guard<TVaCriticalSection> g(lock_);
     size_t before = rxText_.size();
     for (size_t i = 0; i < count; ++i)
@@ -159,6 +169,8 @@ bool TFormComm::SendEcho(const std::string& text, int timeoutMs)
         armed_ = true;
         rxEvent_.Unsignal();
     }
+    if (TLineObserver* o = observer_.load(std::memory_order_acquire))
+        o->LineSent(text, false);
     try {
         VaComm1.PutText(text);
     } catch (...) {
@@ -199,6 +211,25 @@ bool TFormComm::ReadUpTo(const std::string& pattern, int timeoutMs, std::string&
     result = rxText_.substr(0, end);
     cutAfterLocked(end);
     return true;
+}
+
+void TFormComm::SetLineObserver(TLineObserver* observer)
+{
+    observer_.store(observer, std::memory_order_release);
+}
+
+bool TFormComm::PutByte(uint8_t b)
+{
+    if (TLineObserver* o = observer_.load(std::memory_order_acquire))
+        o->LineSent(std::string(1, static_cast<char>(b)), false);
+    return VaComm1.PutByte(b);
+}
+
+bool TFormComm::PutSecret(const std::string& text)
+{
+    if (TLineObserver* o = observer_.load(std::memory_order_acquire))
+        o->LineSent(text, true);
+    return VaComm1.PutText(text);
 }
 
 std::string TFormComm::RxText() const

@@ -13,6 +13,7 @@
 // thread only; received bytes arrive on the UI thread (VaComm1RxBuf).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,7 @@
 
 #include "serial/VaComm.h"
 #include "serial/VaSync.h"
+#include "session/LineObserver.h"
 
 namespace kv {
 
@@ -64,6 +66,16 @@ public:
     // Told each hang-up once, on the UI thread, after the waits were woken.
     std::function<void()> onLineLost;
 
+    // The watcher of the line (the exchange trace), or nullptr. It is told
+    // of the port opening and closing, of every text written through this
+    // owner and of every block received.
+    void SetLineObserver(TLineObserver* observer);
+    TLineObserver* LineObserver() const { return observer_.load(std::memory_order_acquire); }
+    // A byte, and a secret text (the password), written to the port as
+    // PutByte and PutText write them, told to the watcher.
+    bool PutByte(uint8_t b);
+    bool PutSecret(const std::string& text);
+
     // Bytes kept at most after a match.
     static constexpr size_t kKeepAfterMatch = 999;
     // Bound of the buffer between primitives: beyond it the oldest bytes go.
@@ -87,6 +99,7 @@ private:
     bool lineLost_ = false;
     uint64_t lineLosses_ = 0;
     TVaWaitEvent rxEvent_{false, true};
+    std::atomic<TLineObserver*> observer_{nullptr};
 };
 
 // The program's port owner.

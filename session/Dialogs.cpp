@@ -1,6 +1,7 @@
 #include "session/Dialogs.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "serial/UiBridge.h"
 
@@ -28,6 +29,9 @@ void showMessage(TMessageKind kind, const std::string& text)
         writeToConsole(kind, text);
 }
 
+std::mutex g_explainerLock;
+TConnectionExplainer g_explainer;
+
 }  // namespace
 
 TDialogs& TDialogSetTraits<TDialogs>::Default()
@@ -49,6 +53,32 @@ void ShowError(const std::string& text)
 void ShowWarning(const std::string& text)
 {
     showMessage(TMessageKind::Warning, text);
+}
+
+void ShowError(const std::string& text, const std::string& details)
+{
+    if (details.empty()) {
+        ShowError(text);
+        return;
+    }
+    if (!UiBridge().Synchronize([&] { Dialogs().MessageWithDetails(TMessageKind::Error, text, details); }))
+        writeToConsole(TMessageKind::Error, text + "\n" + details);
+}
+
+void SetConnectionExplainer(TConnectionExplainer explainer)
+{
+    std::lock_guard<std::mutex> g(g_explainerLock);
+    g_explainer = std::move(explainer);
+}
+
+std::string ExplainConnectionFailure(TConnectionFailure failure, int port)
+{
+    TConnectionExplainer explain;
+    {
+        std::lock_guard<std::mutex> g(g_explainerLock);
+        explain = g_explainer;
+    }
+    return explain ? explain(failure, port) : std::string();
 }
 
 TPasswordAnswer AskPassword()

@@ -10,6 +10,7 @@
 // thread takes any more.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "session/DialogSet.h"
@@ -32,6 +33,14 @@ public:
     virtual void Message(TMessageKind kind, const std::string& text) = 0;
     // The modal password dialog, caption "Введите пароль". UI thread.
     virtual TPasswordAnswer Password() = 0;
+    // A message dialog that also offers `details`, a longer explanation
+    // below the text (the toolkit's detailed text). Without an override the
+    // message alone is shown. UI thread.
+    virtual void MessageWithDetails(TMessageKind kind, const std::string& text, const std::string& details)
+    {
+        (void)details;
+        Message(kind, text);
+    }
 };
 
 template <>
@@ -47,5 +56,19 @@ TDialogs& Dialogs();
 void ShowError(const std::string& text);
 void ShowWarning(const std::string& text);
 TPasswordAnswer AskPassword();
+// Any thread: an error message with details; empty details show the
+// message alone, as ShowError(text) does.
+void ShowError(const std::string& text, const std::string& details);
+
+// Why a connection failed: the port did not open, nothing echoed, the echo
+// came without "Password:", the unit fell silent after the password.
+enum class TConnectionFailure { OpenFailed, NoEcho, NoPrompt, NoReply };
+// The window's explanation of a failed connection to COMn, which the
+// session's message then offers as its details.
+using TConnectionExplainer = std::function<std::string(TConnectionFailure failure, int port)>;
+// nullptr removes it.
+void SetConnectionExplainer(TConnectionExplainer explainer);
+// The explanation, "" when none is installed. UI thread.
+std::string ExplainConnectionFailure(TConnectionFailure failure, int port);
 
 }  // namespace kv

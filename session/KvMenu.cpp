@@ -215,13 +215,14 @@ bool TKvMenu::process()
         closeWithComError("Устройство отключено.");
         return true;
     case 200:
-        fail("Device does not respond (no echo)", 130);
+        fail("Device does not respond (no echo)", 130, ExplainConnectionFailure(TConnectionFailure::NoEcho, port));
         return false;
     case 201:
-        fail("Device did not prompt: Password", 130);
+        fail("Device did not prompt: Password", 130, ExplainConnectionFailure(TConnectionFailure::NoPrompt, port));
         return false;
     case 202:
-        fail("Device does no respond on password input", 130);
+        fail("Device does no respond on password input", 130,
+             ExplainConnectionFailure(TConnectionFailure::NoReply, port));
         return false;
     case 203:
         fail("Unknown response on password input", 130);
@@ -255,9 +256,9 @@ bool TKvMenu::process()
     }
 }
 
-void TKvMenu::fail(const std::string& text, int32_t next)
+void TKvMenu::fail(const std::string& text, int32_t next, const std::string& details)
 {
-    ShowError(text);
+    ShowError(text, details);
     action = next;
 }
 
@@ -271,9 +272,9 @@ void TKvMenu::notify()
 void TKvMenu::wakeUnit()
 {
     for (int i = 0; i < 9; ++i)
-        comm_.VaComm1.PutByte(kCAN);
+        comm_.PutByte(kCAN);
     for (int i = 0; i < 16; ++i)
-        comm_.VaComm1.PutByte(kCR);
+        comm_.PutByte(kCR);
     comm_.SendEcho(Utf8ToCp1251("лмж") + "\r", kLoginMs);
 
     enum { kFound, kNoEcho, kNoPrompt } outcome = kNoEcho;
@@ -332,14 +333,22 @@ void TKvMenu::connectOutcome()
         reason = "Устройство не обнаружено.";
     else if (error == 12)
         reason = "Не удалось открыть порт.";
-    closeWithComError(reason);
+    // The message as it stands; the window's explanation goes into its details.
+    std::string details;
+    if (error == 10 || error == 11 || error == 12)
+        details = ExplainConnectionFailure(error == 12   ? TConnectionFailure::OpenFailed
+                                           : error == 10 ? TConnectionFailure::NoEcho
+                                                         : TConnectionFailure::NoPrompt,
+                                           port);
+    closeWithComError(reason, details);
 }
 
-// UI thread: the error made of "COM", the port and the reason; the port
-// closed without the logout string; disconnected.
-void TKvMenu::closeWithComError(const std::string& reason)
+// UI thread: the error made of "COM", the port and the reason (with the
+// details, when there are any); the port closed without the logout string;
+// disconnected.
+void TKvMenu::closeWithComError(const std::string& reason, const std::string& details)
 {
-    ShowError("COM" + std::to_string(port) + ": " + reason);
+    ShowError("COM" + std::to_string(port) + ": " + reason, details);
     if (comm_.VaComm1.IsOpen())
         comm_.VaComm1.Close();
     level = 0;
@@ -370,7 +379,7 @@ void TKvMenu::getPassword()
 // Action 102: send the password and classify the unit's reply.
 void TKvMenu::sendPassword()
 {
-    comm_.VaComm1.PutText(Utf8ToCp1251(password));
+    comm_.PutSecret(Utf8ToCp1251(password));
     std::string reply;
     if (!comm_.SendEcho("\r", kReplyMs) || !comm_.ReadUpTo("\r", kReplyMs, reply)) {
         action = 202;

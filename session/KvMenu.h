@@ -86,13 +86,13 @@ public:
 private:
     void notify();
     void connectOutcome();
-    void closeWithComError(const std::string& reason);
+    void closeWithComError(const std::string& reason, const std::string& details = {});
     void getPassword();
     void sendPassword();
     void wakeUnit();
     void navigate();
     void logout();
-    void fail(const std::string& text, int32_t next);
+    void fail(const std::string& text, int32_t next, const std::string& details = {});
     // The worker's interrupt hook: once the line has hung up under the open
     // port, the session itself (action 190: the one message, the port
     // closed, mode 0) instead of what the job had left to do.

@@ -1,6 +1,7 @@
 #include "ui/ConnectionDoctor.h"
 
 #include "session/Comm.h"
+#include "session/Dialogs.h"
 #include "ui/Ports.h"
 #include "ui/Trace.h"
 
@@ -28,6 +29,25 @@ std::string ExplainConnection(TConnectionTrouble trouble, int port, TFormComm& c
     }
     GatherFacts(f);
     return Diagnose(f);
+}
+
+void InstallConnectionDoctor(TFormComm& comm, const TDeviceMap& devices, const TTraceLog* trace)
+{
+    SetConnectionExplainer([&comm, &devices, trace](TConnectionFailure failure, int port) {
+        TConnectionTrouble trouble = TConnectionTrouble::OpenFailed;
+        switch (failure) {
+        case TConnectionFailure::OpenFailed: trouble = TConnectionTrouble::OpenFailed; break;
+        case TConnectionFailure::NoEcho: trouble = TConnectionTrouble::NoEcho; break;
+        case TConnectionFailure::NoPrompt: trouble = TConnectionTrouble::NoPrompt; break;
+        case TConnectionFailure::NoReply: trouble = TConnectionTrouble::NoReply; break;
+        }
+        return ExplainConnection(trouble, port, comm, devices, trace);
+    });
+}
+
+void UninstallConnectionDoctor()
+{
+    SetConnectionExplainer(nullptr);
 }
 
 }  // namespace kv

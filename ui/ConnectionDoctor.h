@@ -20,4 +20,9 @@ class TTraceLog;
 std::string ExplainConnection(TConnectionTrouble trouble, int port, TFormComm& comm, const TDeviceMap& devices,
                               const TTraceLog* trace);
 
+// Makes ExplainConnection the session's explanation of a failed connection
+// (session/Dialogs.h), for this port owner, map and trace.
+void InstallConnectionDoctor(TFormComm& comm, const TDeviceMap& devices, const TTraceLog* trace);
+void UninstallConnectionDoctor();
+
 }  // namespace kv

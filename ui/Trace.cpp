@@ -86,6 +86,7 @@ const char* resultText(int code)
     case -3: return "прервано здесь";
     case -4: return "прервано УАТС";
     case -5: return "ошибка протокола";
+    case -6: return "файл короче объявленного";
     case -7: return "ошибка чтения файла";
     case -8: return "ошибка записи файла";
     case -9: return "слишком много ошибок";
@@ -143,10 +144,11 @@ void TTraceLog::pushLocked(TTraceDirection direction, std::string text, int64_t 
     line.ms = ms;
     line.direction = direction;
     line.text = std::move(text);
-    size_ += line.Format().size() + 1;
+    line.bytes = line.Format().size() + 1;
+    size_ += line.bytes;
     lines_.push_back(std::move(line));
     while (size_ > limit_ && !lines_.empty()) {
-        size_ -= lines_.front().Format().size() + 1;
+        size_ -= lines_.front().bytes;
         lines_.pop_front();
     }
 }

@@ -35,6 +35,7 @@ struct TTraceLine {
     int64_t ms = 0;    // since the connection started
     TTraceDirection direction = TTraceDirection::Event;
     std::string text;  // UTF-8
+    size_t bytes = 0;  // what it adds to the trace's size: its formatted length and a newline
     // The line as the window shows it and a saved file holds it (no newline).
     std::string Format() const;
 };

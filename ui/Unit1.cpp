@@ -5,6 +5,7 @@
 
 #include "collections/Factory.h"
 #include "ui/BackupForm.h"
+#include "ui/ConnectionDoctor.h"
 #include "ui/Export.h"
 #include "ui/Screens.h"
 
@@ -126,6 +127,9 @@ TForm1::TForm1(TForm1View& view, TSettingsStore& store, const std::string& execu
     new (&comm_) TFormComm();
     commMade_ = true;
     devices_.Install();
+    // The line is traced, and a failed connection's message explained.
+    comm_.SetLineObserver(&trace_);
+    InstallConnectionDoctor(comm_, devices_, &trace_);
 }
 
 TForm1::~TForm1()
@@ -133,6 +137,7 @@ TForm1::~TForm1()
     if (!closed_)
         Close();
     TDeviceMap::Uninstall();
+    UninstallConnectionDoctor();
     screens_.reset();
     catalogue_.reset();
     if (commMade_)

@@ -27,6 +27,7 @@
 #include "settings/View.h"
 #include "ui/FormView.h"
 #include "ui/Ports.h"
+#include "ui/Trace.h"
 
 namespace kv {
 
@@ -152,6 +153,8 @@ public:
     TKvMenu& Session() { return *session_; }
     TFormComm& Comm() { return comm_; }
     TCatalogue& Catalogue() { return *catalogue_; }
+    // The exchange trace "Журнал обмена" of the port owner's line.
+    TTraceLog& Trace() { return trace_; }
     TScreens& Screens() { return *screens_; }
 
     // Status bar panels 0 (busy), 1 (port) and 2 (mode); panel 3 is the
@@ -170,6 +173,7 @@ private:
     TForm1View& view_;
     TSettingsStore& store_;
     TDeviceMap devices_;
+    TTraceLog trace_;
     int busyCount_ = 1;
     bool clicksAttached_ = false;
     int shownMode_ = -1;

@@ -9,7 +9,11 @@
 //    time of the bytes the unit sent meanwhile (the tool's bytes travel in
 //    the other direction while they are echoed, so each is counted once,
 //    through its echo; the last prompt is not waited for and not counted).
+//
+// With --trace both run with the window's exchange trace recording the line,
+// so that the figures can be compared with a run without it.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -24,10 +28,38 @@
 #include "session/KvMenu.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "session/Server.h"
+#include "ui/Trace.h"
 
 using namespace kv;
 
 namespace {
+
+// The exchange trace the line is recorded into (--trace), with the time
+// spent in it counted; or none.
+class TTimedTrace : public TLineObserver {
+public:
+    void LineOpened(const std::string& device) override { timed([&] { log.LineOpened(device); }); }
+    void LineClosed() override { timed([&] { log.LineClosed(); }); }
+    void LineSent(const std::string& bytes, bool secret) override { timed([&] { log.LineSent(bytes, secret); }); }
+    void LineReceived(const uint8_t* data, size_t count) override { timed([&] { log.LineReceived(data, count); }); }
+    void TransferStarted() override { timed([&] { log.TransferStarted(); }); }
+    void TransferEnded(const TTransferRecord& r) override { timed([&] { log.TransferEnded(r); }); }
+
+    TTraceLog log;
+    std::atomic<int64_t> ns{0};
+    std::atomic<int64_t> calls{0};
+
+private:
+    template <typename F>
+    void timed(F f)
+    {
+        const auto t0 = std::chrono::steady_clock::now();
+        f();
+        ns += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count();
+        ++calls;
+    }
+};
+TTimedTrace* g_trace = nullptr;
 
 // One transcript line: direction, time in ms, byte count.
 struct TRecord {
@@ -88,6 +120,7 @@ struct TLoggedIn {
     explicit TLoggedIn(const std::string& path)
     {
         comm.VaComm1.SetDeviceName(path);
+        comm.SetLineObserver(g_trace);
         dialogs.AnswerPassword("1234");
         TBatch first([] { NumberGet(999); });
         first.action = 3;
@@ -249,11 +282,25 @@ bool pacedReads(int reads)
 
 int main(int argc, char** argv)
 {
-    const int exchanges = argc > 1 ? std::atoi(argv[1]) : 2000;
+    int exchanges = 2000;
+    TTimedTrace trace;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--trace")
+            g_trace = &trace;
+        else
+            exchanges = std::atoi(argv[i]);
+    }
+    if (g_trace)
+        std::printf("recording the exchange trace\n");
     TQueueUiBridge ui;
     SetUiBridge(&ui);
     bool ok = ownCost(exchanges);
     ok = pacedReads(40) && ok;
+    if (g_trace && exchanges > 0)
+        std::printf("the trace's own time: %.1f us per GET exchange (%lld calls, %.2f us each), %zu bytes kept\n",
+                    static_cast<double>(trace.ns) / 1000.0 / (exchanges + 40), static_cast<long long>(trace.calls.load()),
+                    static_cast<double>(trace.ns) / 1000.0 / static_cast<double>(std::max<int64_t>(1, trace.calls)),
+                    trace.log.Size());
     ui.Shutdown();
     TVaCustomComm::WaitThreadsEnded(5000);
     SetUiBridge(nullptr);

@@ -60,6 +60,11 @@ void TScriptedDialogs::record(TShown shown)
         hook(shown);
 }
 
+void TScriptedDialogs::MessageWithDetails(TMessageKind kind, const std::string& text, const std::string& details)
+{
+    record({kind == TMessageKind::Error ? TKind::Error : TKind::Warning, text, details});
+}
+
 void TScriptedDialogs::Message(TMessageKind kind, const std::string& text)
 {
     record({kind == TMessageKind::Error ? TKind::Error : TKind::Warning, text});

@@ -18,6 +18,7 @@ public:
     struct TShown {
         TKind kind;
         std::string text;  // the message; for the password dialog, the answer's text
+        std::string details = {};  // a message's details, when it had any
         bool operator==(const TShown&) const = default;
     };
 
@@ -39,6 +40,7 @@ public:
     void Clear();
 
     void Message(TMessageKind kind, const std::string& text) override;
+    void MessageWithDetails(TMessageKind kind, const std::string& text, const std::string& details) override;
     TPasswordAnswer Password() override;
 
 private:

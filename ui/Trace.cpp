@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "session/Cp1251.h"
+#include "transfer/VaProtocol.h"
 
 namespace kv {
 
@@ -83,17 +84,18 @@ int menuOfPrompt(const std::string& tail)
 const char* resultText(int code)
 {
     switch (code) {
-    case -3: return "прервано здесь";
-    case -4: return "прервано УАТС";
-    case -5: return "ошибка протокола";
-    case -6: return "файл короче объявленного";
-    case -7: return "ошибка чтения файла";
-    case -8: return "ошибка записи файла";
-    case -9: return "слишком много ошибок";
-    case -10: return "передающая сторона не ответила";
-    case -11: return "файл не удалось создать";
-    case -12: return "файл не удалось открыть";
-    case -14: return "переполнение приёма";
+    case vtCancelled: return "прервано здесь";
+    case vtPeerCancelled: return "прервано УАТС";
+    case vtProtocolError: return "ошибка протокола";
+    case vtShortFile: return "файл короче объявленного";
+    case vtReadFailed: return "ошибка чтения файла";
+    case vtWriteFailed: return "ошибка записи файла";
+    case vtTooManyErrors: return "слишком много ошибок";
+    case vtNoSender: return "передающая сторона не ответила";
+    case vtCreateFailed: return "файл не удалось создать";
+    case vtOpenFailed: return "файл не удалось открыть";
+    case vtLineLost: return "линия оборвалась";
+    case vtOverflow: return "переполнение приёма";
     default: return nullptr;
     }
 }

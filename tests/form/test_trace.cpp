@@ -4,6 +4,7 @@
 #include <string>
 
 #include "session/Cp1251.h"
+#include "transfer/VaProtocol.h"
 #include "ui/Trace.h"
 
 using namespace kv;
@@ -274,6 +275,8 @@ TEST(Trace, ATransferIsOneLineWithoutItsPayload)
     t.log.TransferEnded({true, "greeting.wav", 80000, 79, 1, 0});
     t.log.TransferStarted();
     t.log.TransferEnded({false, "menu.wav", 5000, 3, 10, -9});
+    t.log.TransferStarted();
+    t.log.TransferEnded({true, "night.wav", 16000, 4, 0, vtLineLost});
     t.rx("TRANSFER_RESULT:0\r");
     const std::string text = t.text();
     EXPECT_TRUE(Hides(text, "\\x01"));
@@ -281,6 +284,8 @@ TEST(Trace, ATransferIsOneLineWithoutItsPayload)
     EXPECT_TRUE(Shows(text, "· YModem: отправлен файл greeting.wav, 80000 байт, блоков 79, ошибок 1: готово\n"));
     EXPECT_TRUE(Shows(text, "· YModem: принят файл menu.wav, 5000 байт, блоков 3, ошибок 10: не удалось (код -9, "
                             "слишком много ошибок)\n"));
+    EXPECT_TRUE(Shows(text, "· YModem: отправлен файл night.wav, 16000 байт, блоков 4, ошибок 0: не удалось (код -13, "
+                            "линия оборвалась)\n"));
     EXPECT_TRUE(Shows(text, "← TRANSFER_RESULT:0\\r\n"));
 }
 

@@ -19,19 +19,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/TextAssert.h"
 #include "ui/doctor/Doctor.h"
 
 namespace fs = std::filesystem;
 using namespace kv;
+using namespace kvtest;
 
 namespace {
-
-::testing::AssertionResult Says(const std::string& text, const std::string& part)
-{
-    if (text.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
-}
 
 TSerialDeviceInfo ftdi()
 {
@@ -109,31 +104,31 @@ TEST(Doctor, DeviceThatDoesNotExist)
     f.file = {};
     f.info.reset();
     std::string text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "Устройства /dev/ttyS1 нет."));
-    EXPECT_TRUE(Says(text, "COM2 по умолчанию открывает /dev/ttyS1"));
-    EXPECT_TRUE(Says(text, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZP0B-if00-port0 — FTDI FT232R USB UART "
+    EXPECT_TRUE(Shows(text, "Устройства /dev/ttyS1 нет."));
+    EXPECT_TRUE(Shows(text, "COM2 по умолчанию открывает /dev/ttyS1"));
+    EXPECT_TRUE(Shows(text, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZP0B-if00-port0 — FTDI FT232R USB UART "
                            "(0403:6001, ftdi_sio), серийный номер A10KZP0B (/dev/ttyUSB0)"));
-    EXPECT_TRUE(Says(text, "окне «Порт...»"));
-    EXPECT_FALSE(Says(text, "brltty"));
+    EXPECT_TRUE(Shows(text, "окне «Порт...»"));
+    EXPECT_FALSE(Shows(text, "brltty"));
 
     // The by-id name of an adapter that is unplugged; nothing present.
     f.mapped = true;
     f.device = "/dev/serial/by-id/usb-1a86_USB2.0-Serial-if00-port0";
     f.present.clear();
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "Это постоянное имя USB-адаптера «1a86 USB2.0-Serial»; такой адаптер сейчас не подключён."));
-    EXPECT_TRUE(Says(text, "нет ни одного последовательного устройства"));
-    EXPECT_FALSE(Says(text, "по умолчанию"));
+    EXPECT_TRUE(Shows(text, "Это постоянное имя USB-адаптера «1a86 USB2.0-Serial»; такой адаптер сейчас не подключён."));
+    EXPECT_TRUE(Shows(text, "нет ни одного последовательного устройства"));
+    EXPECT_FALSE(Shows(text, "по умолчанию"));
 
     // The braille daemon running makes USB adapters vanish.
     f.processes.push_back("brltty");
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "sudo apt-get remove brltty"));
+    EXPECT_TRUE(Shows(text, "sudo apt-get remove brltty"));
 
     // A plain file where the device should be.
     f = openFailed(ENOENT);
     f.file.charDevice = false;
-    EXPECT_TRUE(Says(Diagnose(f), "есть, но это не устройство"));
+    EXPECT_TRUE(Shows(Diagnose(f), "есть, но это не устройство"));
 }
 
 TEST(Doctor, PermissionDenied)
@@ -141,36 +136,36 @@ TEST(Doctor, PermissionDenied)
     // Not in the group at all: the exact command.
     TDoctorFacts f = openFailed(EACCES);
     std::string text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "Нет прав на /dev/ttyUSB0: устройство принадлежит пользователю root и группе dialout, "
+    EXPECT_TRUE(Shows(text, "Нет прав на /dev/ttyUSB0: устройство принадлежит пользователю root и группе dialout, "
                            "права crw-rw----."));
-    EXPECT_TRUE(Says(text, "Пользователь ivan не состоит в группе dialout."));
-    EXPECT_TRUE(Says(text, "  sudo usermod -aG dialout ivan\n"));
+    EXPECT_TRUE(Shows(text, "Пользователь ivan не состоит в группе dialout."));
+    EXPECT_TRUE(Shows(text, "  sudo usermod -aG dialout ivan\n"));
 
     // Added to the group, but this login is older.
     f.userGroups.push_back("dialout");
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "уже состоит в группе dialout"));
-    EXPECT_TRUE(Says(text, "после нового входа в систему"));
-    EXPECT_FALSE(Says(text, "usermod"));
+    EXPECT_TRUE(Shows(text, "уже состоит в группе dialout"));
+    EXPECT_TRUE(Shows(text, "после нового входа в систему"));
+    EXPECT_FALSE(Shows(text, "usermod"));
 
     // The group of another name is what the command names.
     f = openFailed(EPERM);
     f.file.group = "uucp";
-    EXPECT_TRUE(Says(Diagnose(f), "sudo usermod -aG uucp ivan"));
+    EXPECT_TRUE(Shows(Diagnose(f), "sudo usermod -aG uucp ivan"));
 
     // Already running with the group: not a membership question.
     f = openFailed(EACCES);
     f.sessionGroups.push_back(20);
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "getfacl /dev/ttyUSB0"));
-    EXPECT_FALSE(Says(text, "usermod"));
+    EXPECT_TRUE(Shows(text, "getfacl /dev/ttyUSB0"));
+    EXPECT_FALSE(Shows(text, "usermod"));
 
     // The group may not read and write.
     f = openFailed(EACCES);
     f.file.mode = 0600;
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "права crw-------"));
-    EXPECT_TRUE(Says(text, "sudo setfacl -m u:ivan:rw /dev/ttyUSB0"));
+    EXPECT_TRUE(Shows(text, "права crw-------"));
+    EXPECT_TRUE(Shows(text, "sudo setfacl -m u:ivan:rw /dev/ttyUSB0"));
 }
 
 TEST(Doctor, BusyNamesTheHolder)
@@ -178,30 +173,30 @@ TEST(Doctor, BusyNamesTheHolder)
     TDoctorFacts f = openFailed(EBUSY);
     f.holders = {{4242, "minicom", 1000, "ivan"}};
     std::string text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "/dev/ttyUSB0 занято: его держит процесс 4242 (minicom)."));
-    EXPECT_TRUE(Says(text, "  kill 4242"));
-    EXPECT_FALSE(Says(text, "sudo kill"));
+    EXPECT_TRUE(Shows(text, "/dev/ttyUSB0 занято: его держит процесс 4242 (minicom)."));
+    EXPECT_TRUE(Shows(text, "  kill 4242"));
+    EXPECT_FALSE(Shows(text, "sudo kill"));
 
     // Another user's process.
     f.holders = {{77, "screen", 0, "root"}, {78, "cat", 1000, "ivan"}};
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "его держат процессы 77 (screen), пользователь root, 78 (cat)."));
-    EXPECT_TRUE(Says(text, "sudo kill 77 78"));
+    EXPECT_TRUE(Shows(text, "его держат процессы 77 (screen), пользователь root, 78 (cat)."));
+    EXPECT_TRUE(Shows(text, "sudo kill 77 78"));
 
     // Held by a process this user may not look into.
     f.holders.clear();
     f.holdersHidden = true;
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "занято процессом другого пользователя"));
-    EXPECT_TRUE(Says(text, "sudo fuser -v /dev/ttyUSB0"));
+    EXPECT_TRUE(Shows(text, "занято процессом другого пользователя"));
+    EXPECT_TRUE(Shows(text, "sudo fuser -v /dev/ttyUSB0"));
 
     // Nobody holds it any more.
     f.holdersHidden = false;
-    EXPECT_TRUE(Says(Diagnose(f), "не держит ни один процесс"));
+    EXPECT_TRUE(Shows(Diagnose(f), "не держит ни один процесс"));
 
     // Another copy of this program.
     f.holders = {{900, "kv20rcfg", 1000, "ivan"}};
-    EXPECT_TRUE(Says(Diagnose(f), "другой копией этой программы"));
+    EXPECT_TRUE(Shows(Diagnose(f), "другой копией этой программы"));
 }
 
 TEST(Doctor, KnownGrabbersOfUsbAdapters)
@@ -213,10 +208,10 @@ TEST(Doctor, KnownGrabbersOfUsbAdapters)
     f.processes.push_back("ModemManager");
     f.holders = {{321, "ModemManager", 0, "root"}};
     std::string text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "его держит процесс 321 (ModemManager), пользователь root."));
-    EXPECT_TRUE(Says(text, "ENV{ID_MM_DEVICE_IGNORE}=\"1\""));
-    EXPECT_TRUE(Says(text, "sudo systemctl stop ModemManager"));
-    EXPECT_FALSE(Says(text, "kill"));
+    EXPECT_TRUE(Shows(text, "его держит процесс 321 (ModemManager), пользователь root."));
+    EXPECT_TRUE(Shows(text, "ENV{ID_MM_DEVICE_IGNORE}=\"1\""));
+    EXPECT_TRUE(Shows(text, "sudo systemctl stop ModemManager"));
+    EXPECT_FALSE(Shows(text, "kill"));
 
     // ... and when its commands got in the way of the echo.
     f = silent(TConnectionTrouble::NoEcho);
@@ -225,28 +220,28 @@ TEST(Doctor, KnownGrabbersOfUsbAdapters)
     f.processes.push_back("ModemManager");
     f.received = 9;
     f.receivedText = "AT\\rATE0\\r";
-    EXPECT_TRUE(Says(Diagnose(f), "ModemManager опрашивает"));
+    EXPECT_TRUE(Shows(Diagnose(f), "ModemManager опрашивает"));
     // Not for a device it was told to leave alone, nor one it does not probe.
     f.info->properties["ID_MM_DEVICE_IGNORE"] = "1";
-    EXPECT_FALSE(Says(Diagnose(f), "ModemManager"));
+    EXPECT_FALSE(Shows(Diagnose(f), "ModemManager"));
     f = silent(TConnectionTrouble::NoEcho);
     f.processes.push_back("ModemManager");
-    EXPECT_FALSE(Says(Diagnose(f), "ModemManager"));
+    EXPECT_FALSE(Shows(Diagnose(f), "ModemManager"));
 
     // The braille daemon holding a common USB-serial chip.
     f = openFailed(EBUSY);
     f.processes.push_back("brltty");
     f.holders = {{55, "brltty", 0, "root"}};
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "брайлевского дисплея"));
-    EXPECT_TRUE(Says(text, "sudo apt-get remove brltty"));
+    EXPECT_TRUE(Shows(text, "брайлевского дисплея"));
+    EXPECT_TRUE(Shows(text, "sudo apt-get remove brltty"));
     // Present but the chip is not one it claims: not mentioned for a silent line.
     f = silent(TConnectionTrouble::NoEcho);
     f.processes.push_back("brltty");
-    EXPECT_TRUE(Says(Diagnose(f), "brltty"));
+    EXPECT_TRUE(Shows(Diagnose(f), "brltty"));
     f.info->vendorId = "067b";
     f.info->productId = "2303";
-    EXPECT_FALSE(Says(Diagnose(f), "brltty"));
+    EXPECT_FALSE(Shows(Diagnose(f), "brltty"));
 }
 
 TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
@@ -255,9 +250,9 @@ TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
     TDoctorFacts f = silent(TConnectionTrouble::NoEcho);
     f.counts.known = true;
     std::string text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "не вернулось эхом"));
-    EXPECT_TRUE(Says(text, "не пришло ни одного байта"));
-    EXPECT_TRUE(Says(text, "Устройство: FTDI FT232R USB UART (0403:6001, ftdi_sio), серийный номер A10KZP0B, "
+    EXPECT_TRUE(Shows(text, "не вернулось эхом"));
+    EXPECT_TRUE(Shows(text, "не пришло ни одного байта"));
+    EXPECT_TRUE(Shows(text, "Устройство: FTDI FT232R USB UART (0403:6001, ftdi_sio), серийный номер A10KZP0B, "
                            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZP0B-if00-port0."));
 
     // Garbage with framing and parity errors: the speed or the device.
@@ -265,53 +260,53 @@ TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
     f.receivedText = "\\xF0\\x80\\xFE";
     f.counts = {true, 12, 3, 0, 0};
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "С линии пришло байт: 37, но не эхо отправленного: «\\xF0\\x80\\xFE»."));
-    EXPECT_TRUE(Says(text, "ошибок кадра: 12, ошибок чётности: 3"));
-    EXPECT_TRUE(Says(text, "не на 19200 бод"));
+    EXPECT_TRUE(Shows(text, "С линии пришло байт: 37, но не эхо отправленного: «\\xF0\\x80\\xFE»."));
+    EXPECT_TRUE(Shows(text, "ошибок кадра: 12, ошибок чётности: 3"));
+    EXPECT_TRUE(Shows(text, "не на 19200 бод"));
 
     // Clean bytes: right speed, another device.
     f.counts = {true, 0, 0, 4, 0};
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "скорость совпадает, но отвечает не УАТС"));
-    EXPECT_TRUE(Says(text, "переполнения: 4"));
+    EXPECT_TRUE(Shows(text, "скорость совпадает, но отвечает не УАТС"));
+    EXPECT_TRUE(Shows(text, "переполнения: 4"));
 
     // A driver without counters; another opener on the line; no database entry.
     f.counts = {};
     f.holders = {{31, "cat", 1000, "ivan"}};
     f.info.reset();
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "Счётчиков ошибок линии этот драйвер не ведёт."));
-    EXPECT_TRUE(Says(text, "открыто ещё и в процессе 31 (cat)"));
-    EXPECT_TRUE(Says(text, "Сведений об устройстве /dev/ttyUSB0 в базе устройств системы нет."));
+    EXPECT_TRUE(Shows(text, "Счётчиков ошибок линии этот драйвер не ведёт."));
+    EXPECT_TRUE(Shows(text, "открыто ещё и в процессе 31 (cat)"));
+    EXPECT_TRUE(Shows(text, "Сведений об устройстве /dev/ttyUSB0 в базе устройств системы нет."));
     // A pseudo-terminal's other opener is its far end, not an intruder.
     f.device = "/dev/pts/4";
-    EXPECT_FALSE(Says(Diagnose(f), "открыто ещё"));
+    EXPECT_FALSE(Shows(Diagnose(f), "открыто ещё"));
 
     // The echo came but no prompt: a loop-back plug or an echoing device.
     f = silent(TConnectionTrouble::NoPrompt);
     f.received = 30;
     f.receivedText = "\\r\\r";
     text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "приглашения «Password:» нет"));
-    EXPECT_TRUE(Says(text, "заглушка-петля"));
+    EXPECT_TRUE(Shows(text, "приглашения «Password:» нет"));
+    EXPECT_TRUE(Shows(text, "заглушка-петля"));
 
     // Nobody counted what arrived: nothing is said about it.
     f = silent(TConnectionTrouble::NoEcho);
     f.receivedKnown = false;
-    EXPECT_FALSE(Says(Diagnose(f), "С линии"));
+    EXPECT_FALSE(Shows(Diagnose(f), "С линии"));
 
     // Silent after the password.
-    EXPECT_TRUE(Says(Diagnose(silent(TConnectionTrouble::NoReply)), "на ввод пароля УАТС не ответила"));
+    EXPECT_TRUE(Shows(Diagnose(silent(TConnectionTrouble::NoReply)), "на ввод пароля УАТС не ответила"));
 }
 
 TEST(Doctor, OtherOpenErrors)
 {
     TDoctorFacts f = openFailed(EIO);
     std::string text = Diagnose(f);
-    EXPECT_TRUE(Says(text, "Открыть /dev/ttyUSB0 не удалось: EIO"));
-    EXPECT_TRUE(Says(text, "отключите адаптер и подключите снова"));
+    EXPECT_TRUE(Shows(text, "Открыть /dev/ttyUSB0 не удалось: EIO"));
+    EXPECT_TRUE(Shows(text, "отключите адаптер и подключите снова"));
     f.openError = ENXIO;
-    EXPECT_TRUE(Says(Diagnose(f), "оборудования за ним нет"));
+    EXPECT_TRUE(Shows(Diagnose(f), "оборудования за ним нет"));
     EXPECT_EQ(ModeString(0640, false), "-rw-r-----");
     EXPECT_EQ(ModeString(0666, true), "crw-rw-rw-");
 }
@@ -387,7 +382,7 @@ TEST(DoctorFacts, ARealHolderOfAPseudoTerminalIsNamed)
     EXPECT_EQ(f.holders[0].uid, getuid());
     EXPECT_FALSE(f.info.has_value());  // a pseudo-terminal is in no device list
     EXPECT_NE(std::find(f.processes.begin(), f.processes.end(), "kvholder"), f.processes.end());
-    EXPECT_TRUE(Says(Diagnose(f), std::string(name) + " занято: его держит процесс " + std::to_string(child) + " (kvholder)."));
+    EXPECT_TRUE(Shows(Diagnose(f), std::string(name) + " занято: его держит процесс " + std::to_string(child) + " (kvholder)."));
 }
 
 TEST(DoctorFacts, AHolderSeenOnlyThroughItsLock)

@@ -12,20 +12,15 @@
 
 #include "ScriptedForm.h"
 #include "session/Comm.h"
+#include "tests/support/TextAssert.h"
 #include "ui/ConnectionDoctor.h"
 #include "ui/Ports.h"
 #include "ui/Trace.h"
 
 using namespace kv;
+using namespace kvtest;
 
 namespace {
-
-::testing::AssertionResult Says(const std::string& text, const std::string& part)
-{
-    if (text.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
-}
 
 struct TMapped {
     TMemorySettingsStore store;
@@ -45,15 +40,15 @@ TEST(ConnectionDoctor, AMappedDeviceThatIsMissing)
     comm.VaComm1.SetPortNum(3);
     EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
     const std::string text = ExplainConnection(TConnectionTrouble::OpenFailed, 3, comm, m.map, &trace);
-    EXPECT_TRUE(Says(text, "Устройства /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0 нет."));
-    EXPECT_TRUE(Says(text, "«FTDI FT232R USB UART A1»; такой адаптер сейчас не подключён"));
+    EXPECT_TRUE(Shows(text, "Устройства /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0 нет."));
+    EXPECT_TRUE(Shows(text, "«FTDI FT232R USB UART A1»; такой адаптер сейчас не подключён"));
 
     // COM2 without a mapping opens its default.
     comm.VaComm1.SetPortNum(2);
     m.map.Set(m.store, 2, "");
     if (access("/dev/ttyS1", F_OK) != 0) {
         EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
-        EXPECT_TRUE(Says(ExplainConnection(TConnectionTrouble::OpenFailed, 2, comm, m.map, &trace),
+        EXPECT_TRUE(Shows(ExplainConnection(TConnectionTrouble::OpenFailed, 2, comm, m.map, &trace),
                          "COM2 по умолчанию открывает /dev/ttyS1"));
     }
 }
@@ -99,6 +94,6 @@ TEST(ConnectionDoctor, APortHeldByAnotherProgram)
     waitpid(child, nullptr, 0);
     close(ready[0]);
     close(master);
-    EXPECT_TRUE(Says(text, std::string(name) + " занято: его держит процесс " + std::to_string(child) + " (kvterm)."));
-    EXPECT_TRUE(Says(text, "kill " + std::to_string(child)));
+    EXPECT_TRUE(Shows(text, std::string(name) + " занято: его держит процесс " + std::to_string(child) + " (kvterm)."));
+    EXPECT_TRUE(Shows(text, "kill " + std::to_string(child)));
 }

@@ -4,10 +4,12 @@
 #include <string>
 
 #include "session/Cp1251.h"
+#include "tests/support/TextAssert.h"
 #include "transfer/VaProtocol.h"
 #include "ui/Trace.h"
 
 using namespace kv;
+using namespace kvtest;
 
 namespace {
 
@@ -27,20 +29,6 @@ struct TClockedLog {
     }
     std::string text() const { return log.Text(); }
 };
-
-::testing::AssertionResult Hides(const std::string& text, const std::string& secret)
-{
-    if (text.find(secret) == std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "\"" << secret << "\" shows in:\n" << text;
-}
-
-::testing::AssertionResult Shows(const std::string& text, const std::string& part)
-{
-    if (text.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
-}
 
 }  // namespace
 

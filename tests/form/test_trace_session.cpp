@@ -13,6 +13,7 @@
 #include "tests/support/ScriptedCollectionDialogs.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/ScriptedValueDialogs.h"
+#include "tests/support/TextAssert.h"
 #include "tests/session/Harness.h"
 #include "ui/Screens.h"
 #include "ui/Unit1.h"
@@ -21,20 +22,6 @@ using namespace kv;
 using namespace kvtest;
 
 namespace {
-
-::testing::AssertionResult Shows(const std::string& text, const std::string& part)
-{
-    if (text.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
-}
-
-::testing::AssertionResult Hides(const std::string& text, const std::string& secret)
-{
-    if (text.find(secret) == std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "\"" << secret << "\" shows in:\n" << text;
-}
 
 struct TraceSession : ::testing::Test {
     TUiThread ui;
@@ -96,7 +83,6 @@ TEST_F(TraceSession, AWholeSessionWithThePasswordsMasked)
     EXPECT_TRUE(dialogs.Messages().empty()) << dialogs.Messages().front();
 
     const std::string text = form->Trace().Text();
-    if (getenv("KV_DUMP_TRACE")) std::ofstream(getenv("KV_DUMP_TRACE")) << text;
     EXPECT_TRUE(Hides(text, "7777"));
     EXPECT_TRUE(Hides(text, "1234"));
     const auto lines = form->Trace().Lines();

@@ -1,27 +1,17 @@
 #include "ui/Ports.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 
 #include "serial/VaComm.h"
+#include "ui/doctor/SerialDevices.h"
 
 namespace kv {
-
-namespace fs = std::filesystem;
 
 namespace {
 
 bool allDigits(const std::string& s)
 {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// "ttyUSB3" with prefix "ttyUSB": whether the rest is a number.
-bool numbered(const std::string& name, const std::string& prefix)
-{
-    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-           allDigits(name.substr(prefix.size()));
 }
 
 // The n of "COMn", or 0.
@@ -35,29 +25,6 @@ int comNumber(const std::string& name)
 std::string defaultDevice(int port)
 {
     return "/dev/ttyS" + std::to_string(port - 1);
-}
-
-// Entries of a folder whose names pass `keep`, sorted; none when it cannot be read.
-template <typename Keep>
-std::vector<std::string> namesIn(const fs::path& folder, Keep keep)
-{
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        if (keep(name))
-            names.push_back(std::move(name));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Whether the kernel reports a UART behind ttySn: its type is not 0 (unknown).
-bool uartPresent(const std::string& sysRoot, const std::string& name)
-{
-    std::ifstream in(fs::path(sysRoot) / "class" / "tty" / name / "type");
-    int type = 0;
-    return in >> type && type != 0;
 }
 
 }  // namespace
@@ -143,29 +110,20 @@ void TDeviceMap::Uninstall()
 
 std::string TSerialDevice::Label() const
 {
-    return target.empty() ? path : path + " (" + target + ")";
+    if (!target.empty())
+        return path + " (" + target + ")";
+    return description.empty() ? path : path + " (" + description + ")";
 }
 
-std::vector<TSerialDevice> ListSerialDevices(const std::string& devRoot, const std::string& sysRoot)
+std::vector<TSerialDevice> PortChoices(const std::vector<TSerialDeviceInfo>& devices)
 {
-    std::vector<TSerialDevice> found;
-    const fs::path dev(devRoot);
-    const fs::path byId = dev / "serial" / "by-id";
-    for (const auto& name : namesIn(byId, [](const std::string&) { return true; })) {
-        std::error_code ec;
-        const fs::path target = fs::canonical(byId / name, ec);
-        if (!ec)
-            found.push_back({(byId / name).string(), target.string()});
-    }
-    for (const char* prefix : {"ttyUSB", "ttyACM"}) {
-        for (const auto& name : namesIn(dev, [prefix](const std::string& n) { return numbered(n, prefix); }))
-            found.push_back({(dev / name).string(), {}});
-    }
-    for (const auto& name : namesIn(dev, [](const std::string& n) { return numbered(n, "ttyS"); })) {
-        if (uartPresent(sysRoot, name))
-            found.push_back({(dev / name).string(), {}});
-    }
-    return found;
+    std::vector<TSerialDevice> choices;
+    for (const auto& d : devices)
+        if (!d.byId.empty())
+            choices.push_back({d.byId, d.node, {}});
+    for (const auto& d : devices)
+        choices.push_back({d.node, {}, d.Description()});
+    return choices;
 }
 
 // ---- TFormPorts

@@ -48,20 +48,21 @@ private:
     std::map<int, std::string> devices_;
 };
 
-// A serial device present on this computer.
+struct TSerialDeviceInfo;
+
+// A device the port dialog offers.
 struct TSerialDevice {
-    std::string path;    // what to open: /dev/ttyUSB0, /dev/serial/by-id/...
-    std::string target;  // for a by-id link, the device it names; else empty
-    // The text the device list shows: the path, and the target after it.
+    std::string path;         // what to open: /dev/ttyUSB0, /dev/serial/by-id/...
+    std::string target;       // for a by-id link, the node it names; else empty
+    std::string description;  // what the device is, for people; may be empty
+    // The text the device list shows: the path, then the node a link names
+    // or what the device is.
     std::string Label() const;
 };
 
-// The serial devices present now: the links in <dev>/serial/by-id with the
-// device each names, <dev>/ttyUSB*, <dev>/ttyACM*, and the <dev>/ttyS*
-// behind which the kernel reports a UART (<sys>/class/tty/ttySn/type is not
-// 0). Sorted within each kind.
-std::vector<TSerialDevice> ListSerialDevices(const std::string& devRoot = "/dev",
-                                             const std::string& sysRoot = "/sys");
+// What the dialog offers for the serial devices present: each device's
+// by-id link (naming its node) first, then every node.
+std::vector<TSerialDevice> PortChoices(const std::vector<TSerialDeviceInfo>& devices);
 
 class TFormPorts {
 public:

@@ -90,7 +90,8 @@ void TQtUiBridge::postDrainLocked()
     if (drainPosted_)
         return;
     drainPosted_ = true;
-    QCoreApplication::postEvent(receiver_.get(), new QEvent(drainEventType()));
+    // Ahead of repaints: received bytes and the worker's steps wait for nothing.
+    QCoreApplication::postEvent(receiver_.get(), new QEvent(drainEventType()), Qt::HighEventPriority);
 }
 
 void TQtUiBridge::drain()

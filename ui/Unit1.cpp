@@ -8,6 +8,7 @@
 #include "ui/ConnectionDoctor.h"
 #include "ui/Export.h"
 #include "ui/Screens.h"
+#include "ui/doctor/SerialDevices.h"
 
 namespace kv {
 
@@ -134,7 +135,7 @@ TForm1::TForm1(TForm1View& view, TSettingsStore& store, const std::string& execu
 
 TForm1::~TForm1()
 {
-    if (!closed_)
+    if (!Closed())
         Close();
     TDeviceMap::Uninstall();
     UninstallConnectionDoctor();
@@ -146,14 +147,19 @@ TForm1::~TForm1()
 
 bool TForm1::CloseQuery() const
 {
-    return closed_ || (busyCount_ == 0 && handlerDepth_ == 0);
+    switch (closeState_) {
+    case TCloseState::Open: return busyCount_ == 0 && handlerDepth_ == 0;
+    case TCloseState::Closing: return false;
+    case TCloseState::Closed: return true;
+    }
+    return false;
 }
 
 void TForm1::Close()
 {
-    if (closed_)
+    if (Closed())
         return;
-    closed_ = true;
+    closeState_ = TCloseState::Closing;
     closePending_ = false;
     if (session_->mode != kModeDisconnected) {
         session_->Disconnect();
@@ -163,11 +169,12 @@ void TForm1::Close()
     server_.reset();
     comm_.VaComm1.Close();
     session_.reset();
+    closeState_ = TCloseState::Closed;
 }
 
 void TForm1::RequestClose()
 {
-    if (closed_)
+    if (Closed())
         return;
     closePending_ = true;
     closeWhenPending();
@@ -175,7 +182,7 @@ void TForm1::RequestClose()
 
 void TForm1::closeWhenPending()
 {
-    if (closePending_ && !closed_ && CloseQuery()) {
+    if (closePending_ && !Closed() && CloseQuery()) {
         closePending_ = false;
         view_.CloseWindow();
     }
@@ -285,7 +292,7 @@ TStatusPanel& TForm1::Panel(int index)
 
 void TForm1::btnConnectClick()
 {
-    if (!clicksAttached_ || closed_)
+    if (!clicksAttached_ || Closed())
         return;
     THandlerScope scope(*this);
     BeginBusy();
@@ -312,7 +319,7 @@ void TForm1::showCurrentTab()
 
 void TForm1::btnDisconnectClick()
 {
-    if (!clicksAttached_ || closed_)
+    if (!clicksAttached_ || Closed())
         return;
     THandlerScope scope(*this);
     BeginBusy();
@@ -322,13 +329,13 @@ void TForm1::btnDisconnectClick()
 
 void TForm1::btnPortClick()
 {
-    if (!clicksAttached_ || closed_ || session_->mode != kModeDisconnected)
+    if (!clicksAttached_ || Closed() || session_->mode != kModeDisconnected)
         return;
     THandlerScope scope(*this);
     std::array<std::string, TFormPorts::kPorts> devices;
     for (int port = 1; port <= TFormPorts::kPorts; ++port)
         devices[static_cast<size_t>(port - 1)] = devices_.Device(port);
-    TFormPorts form(session_->port, devices, ListSerialDevices());
+    TFormPorts form(session_->port, devices, PortChoices(EnumerateSerialDevices()));
     if (view_.ExecutePorts(form)) {
         session_->port = form.Port();
         StorePortChoice(form, store_, devices_);
@@ -338,7 +345,7 @@ void TForm1::btnPortClick()
 
 void TForm1::btnExportClick()
 {
-    if (!clicksAttached_ || closed_)
+    if (!clicksAttached_ || Closed())
         return;
     THandlerScope scope(*this);
     if (onExport)
@@ -347,7 +354,7 @@ void TForm1::btnExportClick()
 
 void TForm1::TabShown(int index)
 {
-    if (closed_ || index < 0 || index >= kTabCount)
+    if (Closed() || index < 0 || index >= kTabCount)
         return;
     THandlerScope scope(*this);
     screens_->TabShown(index);

@@ -122,12 +122,13 @@ public:
 
     // ---- closing
     // Whether the window may close now: not busy, no handler inside a
-    // nested loop.
+    // nested loop, not closing already.
     bool CloseQuery() const;
     // The window closes: logs out when connected and waits for it, stops
     // and releases the worker, closes the port, releases the session.
     void Close();
-    bool Closed() const { return closed_; }
+    // Whether Close has begun; the handlers do nothing from then on.
+    bool Closed() const { return closeState_ != TCloseState::Open; }
     // A close asked for by the system (a signal): closes now when the
     // window may close, otherwise as soon as it may.
     void RequestClose();
@@ -180,7 +181,8 @@ private:
     bool tabControlsOn_ = false;
     std::set<std::string> detachedDoubleClicks_;
     int handlerDepth_ = 0;
-    bool closed_ = false;
+    enum class TCloseState { Open, Closing, Closed };
+    TCloseState closeState_ = TCloseState::Open;
     bool closePending_ = false;
 
     std::unique_ptr<TCOMServer> server_;

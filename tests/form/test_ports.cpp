@@ -1,16 +1,13 @@
-// The stored COM port, the device map the port opens through, the list of
-// serial devices present and the port dialog's choice.
+// The stored COM port, the device map the port opens through, the devices
+// the port dialog offers and its choice.
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "ScriptedForm.h"
 #include "serial/VaComm.h"
 #include "ui/Ports.h"
+#include "ui/doctor/SerialDevices.h"
 
 using namespace kv;
-namespace fs = std::filesystem;
 
 TEST(ComPort, OnlyADecimalFromOneToFourIsTaken)
 {
@@ -48,37 +45,24 @@ TEST(DeviceMap, MapsComNamesAndFallsBackToTheSystemsPorts)
     TDeviceMap::Uninstall();
 }
 
-TEST(SerialDevices, ListsLinksAdaptersAndOnlyRealUarts)
+TEST(PortChoices, OfferEachLinkWithTheNodeItNamesThenEveryNode)
 {
-    const fs::path root = fs::temp_directory_path() / ("kv-devices-" + std::to_string(getpid()));
-    fs::remove_all(root);
-    const fs::path dev = root / "dev";
-    const fs::path sys = root / "sys";
-    fs::create_directories(dev / "serial" / "by-id");
-    for (const char* name : {"ttyUSB1", "ttyUSB0", "ttyACM0", "ttyS0", "ttyS1", "ttyUSBx", "tty0"})
-        std::ofstream(dev / name).put('\0');
-    fs::create_symlink("../../ttyUSB0", dev / "serial" / "by-id" / "usb-Adapter_123-if00-port0");
-    fs::create_symlink("../../gone", dev / "serial" / "by-id" / "usb-dangling");
-    for (auto [name, type] : {std::pair{"ttyS0", "4"}, std::pair{"ttyS1", "0"}}) {
-        fs::create_directories(sys / "class" / "tty" / name);
-        std::ofstream(sys / "class" / "tty" / name / "type") << type << "\n";
-    }
-
-    const auto found = ListSerialDevices(dev.string(), sys.string());
-    std::vector<std::string> labels;
-    for (const auto& d : found)
-        labels.push_back(d.Label());
-    const std::string byId = (dev / "serial" / "by-id" / "usb-Adapter_123-if00-port0").string();
-    EXPECT_EQ(labels, (std::vector<std::string>{
-                          byId + " (" + fs::canonical(dev / "ttyUSB0").string() + ")",
-                          (dev / "ttyUSB0").string(),
-                          (dev / "ttyUSB1").string(),
-                          (dev / "ttyACM0").string(),
-                          (dev / "ttyS0").string(),
-                      }));
-    EXPECT_EQ(found[0].path, byId);
-    EXPECT_TRUE(ListSerialDevices((root / "none").string(), sys.string()).empty());
-    fs::remove_all(root);
+    TSerialDeviceInfo usb;
+    usb.node = "/dev/ttyUSB0";
+    usb.byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0";
+    usb.bus = "usb";
+    TSerialDeviceInfo uart;
+    uart.node = "/dev/ttyS0";
+    uart.bus = "pnp";
+    uart.uartType = 4;
+    const auto choices = PortChoices({uart, usb});
+    ASSERT_EQ(choices.size(), 3u);
+    EXPECT_EQ(choices[0].path, usb.byId);
+    EXPECT_EQ(choices[0].Label(), usb.byId + " (/dev/ttyUSB0)");
+    EXPECT_EQ(choices[1].path, "/dev/ttyS0");
+    EXPECT_EQ(choices[1].Label(), "/dev/ttyS0 (" + uart.Description() + ")");
+    EXPECT_EQ(choices[2].path, "/dev/ttyUSB0");
+    EXPECT_TRUE(PortChoices({}).empty());
 }
 
 TEST(FormPorts, EachItemShowsItsDeviceAndOnlyTheChosenOneIsStored)

@@ -238,6 +238,32 @@ TEST_F(Window, ThePortDialogStoresOnlyOnOkAndOnlyWhileDisconnected)
     EXPECT_EQ(view.portDialogs, 3);
 }
 
+TEST_F(Window, AHandlerInsideANestedLoopHoldsTheCloseUntilItReturns)
+{
+    Start();
+    {
+        TForm1::THandlerScope inside(*form);
+        EXPECT_FALSE(form->CloseQuery());
+        form->RequestClose();
+        EXPECT_EQ(view.closeRequests, 0);
+    }
+    EXPECT_EQ(view.closeRequests, 1);
+    EXPECT_TRUE(form->CloseQuery());
+    form->Close();
+    EXPECT_TRUE(form->Closed());
+    EXPECT_TRUE(form->CloseQuery());
+}
+
+TEST_F(Window, AStoredPortThatIsNoPortGivesCom1AndTheNextOkStoresAGoodOne)
+{
+    store.values[kComPortKey] = "COM3";
+    StartWindow();
+    EXPECT_EQ(form->Panel(1).Text(), "COM1");
+    view.portAnswers.push_back([](TFormPorts&) { return true; });
+    form->btnPortClick();
+    EXPECT_EQ(store.values[kComPortKey], "1");
+}
+
 TEST_F(Window, ClosingWhileConnectedLogsOutBeforeThePortCloses)
 {
     Start();

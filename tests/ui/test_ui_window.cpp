@@ -1,0 +1,369 @@
+// The real window against kvsim, offscreen: its frame, the port dialog on
+// the user's settings file, connecting through the real password and
+// message dialogs, the busy state, and closing (by the close box and by a
+// signal) with the logout before the port closes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "SimProcess.h"
+#include "tests/ui/QtSupport.h"
+#include "ui/Program.h"
+#include "ui/QtSettingsStore.h"
+
+using namespace kv;
+using test::Child;
+using test::TModalAnswers;
+
+namespace {
+
+const std::string kLogout = std::string(5, '\x18') + std::string(9, '\r');
+
+// The user's settings live in a folder of this test program, set before the
+// application reads where they are.
+const std::string g_config = [] {
+    std::string dir = (std::filesystem::temp_directory_path() / ("kv-ui-window-" + std::to_string(getpid()))).string();
+    std::filesystem::create_directories(dir);
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    return dir;
+}();
+
+QSettings UserSettings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, "kvmanage", "kv20rcfg");
+}
+
+// Runs the event loop until the widget has been hidden, at most ms.
+bool WaitHidden(QWidget* w, int ms = 20000)
+{
+    if (!w->isVisible())
+        return true;
+    QEventLoop loop;
+    struct Filter : QObject {
+        QEventLoop* loop;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Hide)
+                loop->quit();
+            return false;
+        }
+    } filter;
+    filter.loop = &loop;
+    w->installEventFilter(&filter);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    w->removeEventFilter(&filter);
+    return !w->isVisible();
+}
+
+struct Window : ::testing::Test {
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<TQtSettingsStore> store;
+    std::unique_ptr<TProgram> program;
+    TModalAnswers answers;
+    // The messages shown, with their icons.
+    QStringList messages;
+    std::vector<QMessageBox::Icon> icons;
+
+    void SetUp() override
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        QSettings s = UserSettings();
+        s.clear();
+        s.sync();
+    }
+    void TearDown() override { program.reset(); }
+
+    void Start(std::vector<std::string> simArgs = {})
+    {
+        sim = std::make_unique<SimProcess>(std::move(simArgs));
+        QSettings s = UserSettings();
+        s.setValue("Software/kv20rm/Devices/COM1", QString::fromStdString(sim->Path()));
+        s.sync();
+        StartWindow();
+    }
+    void StartWindow()
+    {
+        store = std::make_unique<TQtSettingsStore>();
+        program = std::make_unique<TProgram>(*store, "/usr/local/bin/kv20rcfg");
+        W().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&W()));
+    }
+    TMainWindow& W() { return program->Window(); }
+    QString PanelText(int i) { return W().Panel(i)->text(); }
+    QPushButton* Button(const char* name) { return W().Button(name); }
+
+    // Answers for the dialogs, in the order they will show.
+    void TypePassword(const QString& password)
+    {
+        answers.Add([password](QWidget* d) {
+            auto* edit = Child<QLineEdit>(d, "edtPassword");
+            test::Type(edit, password);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+    }
+    void AcknowledgeMessage()
+    {
+        answers.Add([this](QWidget* d) {
+            auto* box = qobject_cast<QMessageBox*>(d);
+            ASSERT_NE(box, nullptr);
+            messages.push_back(box->text());
+            icons.push_back(box->icon());
+            EXPECT_EQ(box->buttons().size(), 1);
+            EXPECT_EQ(box->parentWidget(), &W());
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+    }
+    void Connect() { QTest::mouseClick(Button("btnConnect"), Qt::LeftButton); }
+};
+
+TEST_F(Window, FrameHasThePagesButtonsAndPanelsInOrderAndKeepsItsSize)
+{
+    StartWindow();
+    EXPECT_EQ(W().windowTitle(), QStringLiteral("kv20rcfg v.1.4.5"));
+    QTabWidget* pages = W().PageControl();
+    const QStringList captions{"Номера", "Приветствия", "Время", "Меню", "Почта", "Системные параметры",
+                               "Замена сообщений"};
+    const QStringList names{"tbsNumbers", "tbsGreetings", "tbsTime", "tbsMenu", "tbsMail", "tbsSysParams",
+                            "tbsMessages"};
+    ASSERT_EQ(pages->count(), 7);
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(pages->tabText(i), captions[i]);
+        EXPECT_EQ(pages->widget(i)->objectName(), names[i]);
+        EXPECT_EQ(W().Page(i), pages->widget(i));
+    }
+    EXPECT_EQ(pages->currentIndex(), 0);
+    // Every caption in full, none behind a scroll arrow.
+    EXPECT_LE(pages->tabBar()->tabRect(6).right(), pages->tabBar()->width());
+    EXPECT_FALSE(pages->tabBar()->usesScrollButtons());
+
+    const char* order[] = {"btnExport", "btnPort", "btnConnect", "btnDisconnect"};
+    const QStringList texts{"Экспорт настроек в файл...", "Порт...", "Подключиться", "Отключиться"};
+    int x = -1;
+    for (int i = 0; i < 4; ++i) {
+        QPushButton* b = Button(order[i]);
+        ASSERT_NE(b, nullptr) << order[i];
+        EXPECT_EQ(b->text(), texts[i]);
+        EXPECT_GT(b->x(), x);
+        x = b->x();
+        EXPECT_GE(b->width(), b->sizeHint().width()) << order[i];  // nothing clipped
+        EXPECT_GT(b->y(), pages->geometry().bottom());
+    }
+    const int widths[] = {100, 50, 200, 150};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_GE(W().Panel(i)->width(), widths[i]);
+
+    EXPECT_EQ(W().minimumSize(), W().maximumSize());
+    EXPECT_GE(W().width(), TMainWindow::kClientWidth);
+    EXPECT_GE(W().height(), TMainWindow::kClientHeight);
+    EXPECT_TRUE(W().windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(W().windowFlags() & Qt::WindowMaximizeButtonHint);
+
+    // Start-up state.
+    EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
+    EXPECT_EQ(PanelText(1), QStringLiteral("COM1"));
+    EXPECT_EQ(PanelText(2), QStringLiteral("Отключено"));
+    EXPECT_FALSE(Button("btnExport")->isEnabled());
+    EXPECT_FALSE(Button("btnDisconnect")->isEnabled());
+    EXPECT_TRUE(Button("btnConnect")->isEnabled());
+    EXPECT_TRUE(Button("btnPort")->isEnabled());
+    EXPECT_TRUE(pages->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(Window, ThePortDialogShowsAndStoresThePortAndItsDeviceOnlyOnOk)
+{
+    {
+        QSettings s = UserSettings();
+        s.setValue("Software/kv20rm/COMPort", "3");
+        s.setValue("Software/kv20rm/Devices/COM1", "/dev/serial/by-id/usb-kv-adapter");
+    }
+    StartWindow();
+    EXPECT_EQ(PanelText(1), QStringLiteral("COM3"));
+
+    answers.Add([](QWidget* d) {
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Выберите COM-порт"));
+        EXPECT_EQ(Child<QWidget>(d, "RadioGroup1")->property("title").toString(), QStringLiteral("Порт"));
+        EXPECT_TRUE(Child<QRadioButton>(d, "rbCOM3")->isChecked());
+        auto* device = Child<QComboBox>(d, "cbDevice");
+        EXPECT_EQ(device->currentText(), QStringLiteral("/dev/ttyS2"));
+        test::ClickRadio(Child<QRadioButton>(d, "rbCOM1"));
+        EXPECT_EQ(device->currentText(), QStringLiteral("/dev/serial/by-id/usb-kv-adapter"));
+        test::ClickButton(d, "btnCancel");
+    });
+    QTest::mouseClick(Button("btnPort"), Qt::LeftButton);
+    EXPECT_EQ(PanelText(1), QStringLiteral("COM3"));
+    EXPECT_EQ(UserSettings().value("Software/kv20rm/COMPort").toString(), QStringLiteral("3"));
+
+    answers.Add([](QWidget* d) {
+        test::ClickRadio(Child<QRadioButton>(d, "rbCOM2"));
+        auto* device = Child<QComboBox>(d, "cbDevice");
+        device->lineEdit()->selectAll();
+        test::Type(device->lineEdit(), QStringLiteral("/dev/ttyUSB5"));
+        test::ClickButton(d, "btnOK");
+    });
+    QTest::mouseClick(Button("btnPort"), Qt::LeftButton);
+    EXPECT_EQ(answers.Shown().size(), 2);
+    EXPECT_EQ(PanelText(1), QStringLiteral("COM2"));
+    QSettings s = UserSettings();
+    EXPECT_EQ(s.value("Software/kv20rm/COMPort").toString(), QStringLiteral("2"));
+    EXPECT_EQ(s.value("Software/kv20rm/Devices/COM2").toString(), QStringLiteral("/dev/ttyUSB5"));
+    EXPECT_EQ(s.value("Software/kv20rm/Devices/COM1").toString(), QStringLiteral("/dev/serial/by-id/usb-kv-adapter"));
+}
+
+TEST_F(Window, ConnectingIsBusyAndInertUntilTheOneReadyAndACloseWaitsForIt)
+{
+    Start();
+    // A tab that reads nothing in administrator mode: the connection's is
+    // the only busy section.
+    W().PageControl()->setCurrentIndex(kTabSysParams);
+    std::vector<std::string> busyTexts;
+    TStatusPanel& busy = W().Form().panelBusy;
+    busy.changed.Subscribe([&] { busyTexts.push_back(busy.Text()); });
+
+    answers.Add([this](QWidget* d) {
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Введите пароль"));
+        auto* edit = Child<QLineEdit>(d, "edtPassword");
+        EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(edit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, edit), '*');
+        EXPECT_TRUE(Child<QPushButton>(d, "btnOK")->isDefault());
+        // The window while the attempt runs.
+        EXPECT_EQ(PanelText(0), QStringLiteral("Передача данных"));
+        EXPECT_EQ(PanelText(2), QStringLiteral("Подключение к устройству..."));
+        EXPECT_FALSE(W().PageControl()->isEnabled());
+        EXPECT_NE(QApplication::overrideCursor(), nullptr);
+        Button("btnPort")->click();
+        Button("btnConnect")->click();
+        EXPECT_EQ(answers.Shown().size(), 1);  // no port dialog, no second attempt
+        W().close();
+        EXPECT_TRUE(W().isVisible());  // refused while busy
+        std::raise(SIGTERM);           // remembered until it may close
+        test::Type(edit, QStringLiteral("1234"));
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    Connect();
+    EXPECT_EQ(PanelText(2), QStringLiteral("Режим: Администратор"));
+    EXPECT_EQ(PanelText(3), QStringLiteral("Версия прошивки: 1.2.3"));
+    EXPECT_EQ(busyTexts, (std::vector<std::string>{"Передача данных", "Готово"}));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(W().PageControl()->isEnabled());
+    EXPECT_FALSE(Button("btnConnect")->isEnabled());
+    EXPECT_FALSE(Button("btnPort")->isEnabled());
+    EXPECT_TRUE(Button("btnDisconnect")->isEnabled());
+    EXPECT_TRUE(Button("btnExport")->isEnabled());
+
+    // The signal closes the window now: the logout leaves before the port closes.
+    const size_t before = sim->BytesFromTool().size();
+    ASSERT_TRUE(WaitHidden(&W()));
+    EXPECT_EQ(sim->BytesFromTool().substr(before), kLogout);
+    EXPECT_FALSE(W().Form().Comm().VaComm1.IsOpen());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Window, AFailedConnectionShowsItsErrorAndLeavesModeZero)
+{
+    Start();
+    {
+        QSettings s = UserSettings();
+        s.setValue("Software/kv20rm/Devices/COM1", "/nonexistent/kv-port");
+    }
+    program.reset();
+    StartWindow();
+    AcknowledgeMessage();
+    Connect();
+    EXPECT_EQ(messages, QStringList{"COM1: Не удалось открыть порт."});
+    EXPECT_EQ(icons, std::vector<QMessageBox::Icon>{QMessageBox::Critical});
+    EXPECT_EQ(PanelText(2), QStringLiteral("Отключено"));
+    EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
+    EXPECT_TRUE(Button("btnConnect")->isEnabled());
+    EXPECT_TRUE(Button("btnPort")->isEnabled());
+    EXPECT_FALSE(Button("btnDisconnect")->isEnabled());
+}
+
+TEST_F(Window, ABusyUnitGivesATwoLineWarningAndTheSystemPasswordTheSystemMode)
+{
+    Start({"--busy=1"});
+    TypePassword("7777");
+    // A message shown from a job's step starts nothing else either.
+    answers.Add([this](QWidget* d) {
+        Button("btnConnect")->click();
+        Button("btnPort")->click();
+        QTabBar* tabs = W().PageControl()->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(kTabNumbers).center());
+        EXPECT_EQ(W().PageControl()->currentIndex(), kTabSysParams);
+        EXPECT_EQ(answers.Shown().size(), 2);
+        auto* box = qobject_cast<QMessageBox*>(d);
+        messages.push_back(box->text());
+        icons.push_back(box->icon());
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    TypePassword("7777");
+    W().PageControl()->setCurrentIndex(kTabSysParams);
+    Connect();
+    EXPECT_EQ(messages, QStringList{"Устройство занято!\n Дождитесь освобождения всех линий и повторите ввод."});
+    EXPECT_EQ(icons, std::vector<QMessageBox::Icon>{QMessageBox::Warning});
+    EXPECT_EQ(PanelText(2), QStringLiteral("Режим: Системный"));
+
+    // "Отключиться", then the close box: nothing more is sent.
+    QTest::mouseClick(Button("btnDisconnect"), Qt::LeftButton);
+    W().Form().Session().WaitIdle();
+    EXPECT_EQ(PanelText(2), QStringLiteral("Отключено"));
+    EXPECT_EQ(sim->BytesFromTool().substr(sim->BytesFromTool().size() - kLogout.size()), kLogout);
+    const size_t before = sim->BytesFromTool().size();
+    W().close();
+    EXPECT_FALSE(W().isVisible());
+    EXPECT_EQ(sim->BytesFromTool().size(), before);
+}
+
+TEST_F(Window, EscapeInThePasswordDialogLogsOut)
+{
+    Start();
+    answers.Add([](QWidget* d) { QTest::keyClick(Child<QLineEdit>(d, "edtPassword"), Qt::Key_Escape); });
+    Connect();
+    EXPECT_EQ(PanelText(2), QStringLiteral("Отключено"));
+    const std::string sent = sim->BytesFromTool();
+    ASSERT_GE(sent.size(), kLogout.size());
+    EXPECT_EQ(sent.substr(sent.size() - kLogout.size()), kLogout);
+    EXPECT_FALSE(W().Form().Comm().VaComm1.IsOpen());
+}
+
+TEST_F(Window, AnExceptionOfAnotherThreadIsShownInAnErrorBox)
+{
+    StartWindow();
+    AcknowledgeMessage();
+    std::atomic<bool> done{false};
+    std::thread port([&] {
+        try {
+            throw std::runtime_error("Output buffer is full. Please check comm status.");
+        } catch (...) {
+            HandleApplicationException(std::current_exception());
+        }
+        done = true;
+    });
+    const uint64_t until = TickMs() + 20000;
+    while (!done && TickMs() < until)
+        program->Bridge().ProcessEvents(100);
+    port.join();
+    EXPECT_EQ(messages, QStringList{"Output buffer is full. Please check comm status."});
+    EXPECT_EQ(icons, std::vector<QMessageBox::Icon>{QMessageBox::Critical});
+}
+
+}  // namespace

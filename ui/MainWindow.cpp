@@ -1,0 +1,211 @@
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "ui/DialogKit.h"
+#include "ui/FileDialogs.h"
+#include "ui/PortsDialog.h"
+#include "ui/ViewAdapters.h"
+
+namespace kv {
+
+TMainWindow::TMainWindow(TSettingsStore& store, const std::string& executable, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("Form1"));
+    buildFrame();
+
+    form_ = std::make_unique<TForm1>(*this, store, executable);
+    for (int i = 0; i < 4; ++i)
+        new TStatusPanelView(form_->Panel(i), panels_[static_cast<size_t>(i)]);
+    form_->ApplyControls();
+
+    connect(Button("btnConnect"), &QPushButton::clicked, this, [this] { form_->btnConnectClick(); });
+    connect(Button("btnDisconnect"), &QPushButton::clicked, this, [this] { form_->btnDisconnectClick(); });
+    connect(Button("btnPort"), &QPushButton::clicked, this, [this] { form_->btnPortClick(); });
+    connect(Button("btnExport"), &QPushButton::clicked, this, [this] { form_->btnExportClick(); });
+    connect(pages_, &QTabWidget::currentChanged, this, [this](int index) { form_->TabShown(index); });
+
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    centre();
+}
+
+TMainWindow::~TMainWindow()
+{
+    if (!form_->Closed())
+        form_->Close();
+    // Every widget and view watching the form's models goes before the form.
+    const QObjectList children = this->children();
+    for (QObject* child : children)
+        delete child;
+    form_.reset();
+}
+
+void TMainWindow::buildFrame()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName(QStringLiteral("PageControl1"));
+    const auto& tabs = TForm1::TabPages();
+    for (int i = 0; i < kTabCount; ++i) {
+        auto* page = new QWidget;
+        page->setObjectName(QString::fromUtf8(tabs[static_cast<size_t>(i)].name));
+        pages_->addTab(page, QString::fromUtf8(tabs[static_cast<size_t>(i)].caption));
+        pageWidgets_[static_cast<size_t>(i)] = page;
+    }
+    pages_->setCurrentIndex(kTabNumbers);
+    // Every tab's caption in full: the page control is as wide as its tabs.
+    pages_->tabBar()->setUsesScrollButtons(false);
+    pages_->tabBar()->setElideMode(Qt::ElideNone);
+    pages_->tabBar()->setExpanding(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(8, 6, 8, 6);
+    for (const auto& b : TForm1::Buttons()) {
+        auto* button = new QPushButton(QString::fromUtf8(b.caption), this);
+        button->setObjectName(QString::fromUtf8(b.name));
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+        if (std::string(b.name) == "btnExport")
+            buttons->addStretch(1);
+    }
+
+    status_ = new QStatusBar(this);
+    status_->setObjectName(QStringLiteral("StatusBar1"));
+    status_->setSizeGripEnabled(false);
+    const auto& widths = TForm1::PanelWidths();
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = new QLabel(status_);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(i));
+        panel->setMinimumWidth(widths[static_cast<size_t>(i)]);
+        status_->addWidget(panel, i == 3 ? 1 : 0);
+        panels_[static_cast<size_t>(i)] = panel;
+    }
+
+    // The client area is at least the designed size; the pages take what
+    // the buttons and the status bar leave.
+    const int rest = buttons->sizeHint().height() + status_->sizeHint().height();
+    pages_->setMinimumSize(kClientWidth, kClientHeight - rest);
+
+    layout->addWidget(pages_, 1);
+    layout->addLayout(buttons);
+    layout->addWidget(status_);
+}
+
+void TMainWindow::centre()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    adjustSize();
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+QPushButton* TMainWindow::Button(const char* name) const
+{
+    return findChild<QPushButton*>(QString::fromUtf8(name), Qt::FindDirectChildrenOnly);
+}
+
+// ---- TForm1View
+
+void TMainWindow::SetCaption(const std::string& text)
+{
+    setWindowTitle(Q(text));
+}
+
+void TMainWindow::SetApplicationTitle(const std::string& text)
+{
+    QCoreApplication::setApplicationName(Q(text));
+}
+
+void TMainWindow::SetBusyLook(bool busy)
+{
+    pages_->setEnabled(!busy);
+    if (busy && !waitCursor_)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else if (!busy && waitCursor_)
+        QApplication::restoreOverrideCursor();
+    waitCursor_ = busy;
+}
+
+void TMainWindow::SetControlEnabled(const std::string& name, bool enabled)
+{
+    if (auto* w = findChild<QWidget*>(Q(name)))
+        w->setEnabled(enabled);
+}
+
+int TMainWindow::CurrentTab() const
+{
+    return pages_->currentIndex();
+}
+
+void TMainWindow::SelectTab(int index)
+{
+    QSignalBlocker block(pages_);
+    pages_->setCurrentIndex(index);
+}
+
+bool TMainWindow::ExecutePorts(TFormPorts& form)
+{
+    TPortsDialog dialog(form, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+std::string TMainWindow::OpenFileName()
+{
+    return AskUploadFile(this).value_or(std::string());
+}
+
+std::string TMainWindow::SaveFileName(const std::string& proposed)
+{
+    return AskDownloadFile(this, proposed).value_or(std::string());
+}
+
+std::string TMainWindow::ExportFileName()
+{
+    return AskExportFile(this).value_or(std::string());
+}
+
+void TMainWindow::ExecuteTransfer(TFormYMU& form)
+{
+    (void)form;
+}
+
+void TMainWindow::ExecuteClock(TFormClock& form)
+{
+    (void)form;
+}
+
+void TMainWindow::CloseWindow()
+{
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!form_->CloseQuery()) {
+        event->ignore();
+        return;
+    }
+    form_->Close();
+    event->accept();
+}
+
+}  // namespace kv

@@ -1,0 +1,71 @@
+// The main window on Qt: the frame of TForm1.
+//
+// A page control with the seven tab pages (empty widgets named tbsNumbers
+// ... that the tabs' contents fill), the four bottom buttons, and a status
+// bar of four panels. Everything the window does goes through TForm1; this
+// class only shows it and passes the user's actions on.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "ui/FormView.h"
+#include "ui/Unit1.h"
+
+class QLabel;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+
+namespace kv {
+
+class TSettingsStore;
+
+class TMainWindow : public QWidget, public TForm1View {
+public:
+    // The client area's size at the usual font; larger fonts make it grow.
+    static constexpr int kClientWidth = 664;
+    static constexpr int kClientHeight = 488;
+
+    TMainWindow(TSettingsStore& store, const std::string& executable, QWidget* parent = nullptr);
+    ~TMainWindow() override;
+
+    TForm1& Form() { return *form_; }
+    QTabWidget* PageControl() const { return pages_; }
+    // The tab page `index` (kTabNumbers ...), empty until its contents are placed.
+    QWidget* Page(int index) const { return pageWidgets_[static_cast<size_t>(index)]; }
+    QPushButton* Button(const char* name) const;
+    QLabel* Panel(int index) const { return panels_[static_cast<size_t>(index)]; }
+
+    // ---- TForm1View
+    void SetCaption(const std::string& text) override;
+    void SetApplicationTitle(const std::string& text) override;
+    void SetBusyLook(bool busy) override;
+    void SetControlEnabled(const std::string& name, bool enabled) override;
+    int CurrentTab() const override;
+    void SelectTab(int index) override;
+    bool ExecutePorts(TFormPorts& form) override;
+    std::string OpenFileName() override;
+    std::string SaveFileName(const std::string& proposed) override;
+    std::string ExportFileName() override;
+    void ExecuteTransfer(TFormYMU& form) override;
+    void ExecuteClock(TFormClock& form) override;
+    void CloseWindow() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildFrame();
+    void centre();
+
+    QTabWidget* pages_ = nullptr;
+    std::array<QWidget*, kTabCount> pageWidgets_{};
+    std::array<QLabel*, 4> panels_{};
+    QStatusBar* status_ = nullptr;
+    bool waitCursor_ = false;
+    std::unique_ptr<TForm1> form_;
+};
+
+}  // namespace kv

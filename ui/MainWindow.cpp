@@ -13,10 +13,12 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "ui/Clock.h"
 #include "ui/DialogKit.h"
 #include "ui/FileDialogs.h"
 #include "ui/PortsDialog.h"
 #include "ui/ViewAdapters.h"
+#include "ui/YModemU.h"
 
 namespace kv {
 
@@ -185,12 +187,12 @@ std::string TMainWindow::ExportFileName()
 
 void TMainWindow::ExecuteTransfer(TFormYMU& form)
 {
-    (void)form;
+    TYModemDialog::Execute(form, this);
 }
 
 void TMainWindow::ExecuteClock(TFormClock& form)
 {
-    (void)form;
+    TClockDialog::Execute(form, this);
 }
 
 void TMainWindow::CloseWindow()

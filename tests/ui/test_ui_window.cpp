@@ -28,6 +28,7 @@
 #include "tests/ui/QtSupport.h"
 #include "ui/Program.h"
 #include "ui/QtSettingsStore.h"
+#include "ui/Screens.h"
 
 using namespace kv;
 using test::Child;
@@ -331,6 +332,28 @@ TEST_F(Window, ABusyUnitGivesATwoLineWarningAndTheSystemPasswordTheSystemMode)
     W().close();
     EXPECT_FALSE(W().isVisible());
     EXPECT_EQ(sim->BytesFromTool().size(), before);
+}
+
+TEST_F(Window, TheClockDialogOpensModalOverTheBusyWindow)
+{
+    Start();
+    TypePassword("1234");
+    W().PageControl()->setCurrentIndex(kTabSysParams);
+    Connect();
+    ASSERT_EQ(PanelText(2), QStringLiteral("Режим: Администратор"));
+    answers.Add([this](QWidget* d) {
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Установка времени"));
+        EXPECT_EQ(d->parentWidget(), &W());
+        EXPECT_FALSE(W().PageControl()->isEnabled());
+        W().close();
+        EXPECT_TRUE(W().isVisible());
+        test::ClickButton(d, "btnCancel");
+    });
+    W().Form().Screens().Click("btnSetTime");
+    EXPECT_EQ(answers.Shown(), (QStringList{"Введите пароль", "Установка времени"}));
+    EXPECT_TRUE(W().PageControl()->isEnabled());
+    EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(Window, EscapeInThePasswordDialogLogsOut)

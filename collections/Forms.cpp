@@ -2,33 +2,9 @@
 
 #include <algorithm>
 
+#include "session/Text.h"
+
 namespace kv {
-
-namespace {
-
-// Byte length of the first `count` characters of a UTF-8 text.
-size_t Utf8Prefix(const std::string& text, size_t count)
-{
-    size_t i = 0;
-    while (i < text.size() && count > 0) {
-        ++i;
-        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-            ++i;
-        --count;
-    }
-    return i;
-}
-
-size_t Utf8Length(const std::string& text)
-{
-    size_t n = 0;
-    for (unsigned char c : text)
-        if ((c & 0xC0) != 0x80)
-            ++n;
-    return n;
-}
-
-}  // namespace
 
 // ---- TFormList2 ------------------------------------------------------------
 
@@ -137,7 +113,7 @@ bool TFormMenuItm::ExtKeyPasses(char32_t key) const
     if (key < 32)
         return true;
     if ((key >= '0' && key <= '9') || key == '*')
-        return Utf8Length(ext_) < static_cast<size_t>(kExtMaxLength);
+        return TextLength(ext_) < static_cast<size_t>(kExtMaxLength);
     return false;
 }
 
@@ -147,7 +123,7 @@ bool TFormMenuItm::TypeExt(char32_t key)
         return false;
     if (key == 8) {
         if (!ext_.empty()) {
-            size_t n = Utf8Length(ext_);
+            size_t n = TextLength(ext_);
             ext_.resize(Utf8Prefix(ext_, n - 1));
         }
     } else if (key >= 32) {

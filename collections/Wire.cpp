@@ -1,35 +1,12 @@
 #include "collections/Wire.h"
 
-#include <charconv>
-#include <cstdio>
-
 #include "session/Cp1251.h"
 
 namespace kv {
 
-bool ParseDecimal(std::string_view text, int32_t& value)
-{
-    if (!text.empty() && text[0] == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text[0] == '-')
-            return false;
-    }
-    if (text.empty())
-        return false;
-    int32_t v = 0;
-    const char* end = text.data() + text.size();
-    auto r = std::from_chars(text.data(), end, v, 10);
-    if (r.ec != std::errc() || r.ptr != end)
-        return false;
-    value = v;
-    return true;
-}
-
 std::string FormatMinSec(int32_t seconds)
 {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2d:%.2d", seconds / 60, seconds % 60);
-    return buf;
+    return Format("%.2d:%.2d", seconds / 60, seconds % 60);
 }
 
 std::string FileDuration(int32_t fileSize)

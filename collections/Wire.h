@@ -11,11 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace kv {
+#include "session/Text.h"
 
-// A decimal integer: an optional sign and at least one digit, nothing else,
-// within the 32-bit range.
-bool ParseDecimal(std::string_view text, int32_t& value);
+namespace kv {
 
 // "%.2d:%.2d" of seconds / 60 and seconds mod 60: 5400 -> "90:00".
 std::string FormatMinSec(int32_t seconds);

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "session/Text.h"
+
 namespace kv {
 
 namespace {
@@ -27,20 +29,6 @@ char32_t charOf(uint8_t b)
     return kHigh[b - 0x80];
 }
 
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 int byteOf(char32_t c)
 {
     if (c < 0x80)
@@ -60,7 +48,7 @@ std::string Cp1251ToUtf8(std::string_view bytes)
     std::string out;
     out.reserve(bytes.size() * 2);
     for (char ch : bytes)
-        appendUtf8(out, charOf(static_cast<uint8_t>(ch)));
+        AppendUtf8(out, charOf(static_cast<uint8_t>(ch)));
     return out;
 }
 
@@ -70,38 +58,13 @@ std::string Utf8ToCp1251(std::string_view text)
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
-        const auto b = static_cast<uint8_t>(text[i]);
-        int len = 0;
         char32_t c = 0;
-        if (b < 0x80) {
-            len = 1;
-            c = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            len = 2;
-            c = b & 0x1F;
-        } else if ((b & 0xF0) == 0xE0) {
-            len = 3;
-            c = b & 0x0F;
-        } else if ((b & 0xF8) == 0xF0) {
-            len = 4;
-            c = b & 0x07;
-        }
-        bool valid = len > 0 && i + len <= text.size();
-        for (int k = 1; valid && k < len; ++k) {
-            const auto cont = static_cast<uint8_t>(text[i + k]);
-            if ((cont & 0xC0) != 0x80)
-                valid = false;
-            else
-                c = (c << 6) | (cont & 0x3F);
-        }
-        if (!valid) {
+        if (!NextUtf8(text, i, c)) {
             out += '?';
-            ++i;
             continue;
         }
         const int mapped = byteOf(c);
         out += mapped < 0 ? '?' : static_cast<char>(mapped);
-        i += len;
     }
     return out;
 }

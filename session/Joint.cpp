@@ -1,11 +1,11 @@
 #include "session/Joint.h"
 
 #include <atomic>
-#include <charconv>
 
 #include "session/Comm.h"
 #include "session/Cp1251.h"
 #include "session/Dialogs.h"
+#include "session/Text.h"
 
 namespace kv {
 
@@ -130,21 +130,6 @@ std::string codeText(int32_t code)
     return std::to_string(code);
 }
 
-// A decimal integer with an optional sign, nothing else, in range.
-bool parseInt(std::string_view s, int32_t& out)
-{
-    if (!s.empty() && s.front() == '+')
-        s.remove_prefix(1);
-    if (s.empty())
-        return false;
-    int32_t v = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size())
-        return false;
-    out = v;
-    return true;
-}
-
 void startExchange(const char* command, int32_t code, const char* failure)
 {
     TFormComm& comm = FormComm();
@@ -231,7 +216,7 @@ int32_t NumberGet(int32_t code)
     if (!readValue("NumberGet", code, value))
         return 0;
     int32_t n = 0;
-    if (!parseInt(value, n)) {
+    if (!ParseDecimal(value, n)) {
         ShowError("Incorrect number format, parameter: " + codeText(code));
         return 0;
     }
@@ -280,7 +265,7 @@ void MessageGet(int32_t code, std::string& name, int32_t& length)
         lengthText = body.substr(blank + 1);
     }
     int32_t n = 0;
-    if (!parseInt(lengthText, n)) {
+    if (!ParseDecimal(lengthText, n)) {
         ShowError("MessageGet: Incorrect length format, parameter: " + codeText(code));
         return;
     }

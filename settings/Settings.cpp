@@ -1,36 +1,9 @@
 #include "settings/Settings.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 #include "session/Dialogs.h"
 #include "settings/ValueDialogs.h"
 
 namespace kv {
-
-size_t TextLength(const std::string& text)
-{
-    size_t n = 0;
-    for (unsigned char c : text)
-        if ((c & 0xC0) != 0x80)
-            ++n;
-    return n;
-}
-
-std::string Format(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0)
-        std::vsnprintf(out.data(), out.size() + 1, format, args);
-    va_end(args);
-    return out;
-}
 
 namespace {
 const char* const kNotAssigned = "Не назначен";

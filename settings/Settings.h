@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "session/Joint.h"
+#include "session/Text.h"
 #include "settings/View.h"
 
 namespace kv {
@@ -125,10 +126,5 @@ public:
     uint8_t checked = 0;
     TCheckBox* checkbox = nullptr;
 };
-
-// Number of characters of a UTF-8 text.
-size_t TextLength(const std::string& text);
-// printf-style formatting into a std::string.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace kv

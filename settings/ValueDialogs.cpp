@@ -2,68 +2,11 @@
 
 #include <algorithm>
 
+#include "session/Text.h"
+
 namespace kv {
 
 namespace {
-
-// Decodes one UTF-8 sequence at text[i]; advances i. Bad bytes decode as
-// themselves.
-char32_t decodeUtf8(const std::string& text, size_t& i)
-{
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char b = byte(i);
-    int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-    if (extra == 0 || i + extra >= text.size()) {
-        ++i;
-        return b;
-    }
-    char32_t cp = b & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k)
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    i += extra + 1;
-    return cp;
-}
-
-void appendUtf8(std::string& text, char32_t cp)
-{
-    if (cp < 0x80) {
-        text += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        text += static_cast<char>(0xC0 | (cp >> 6));
-        text += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        text += static_cast<char>(0xE0 | (cp >> 12));
-        text += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | (cp >> 18));
-        text += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        text += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Number of characters (code points) in a UTF-8 text.
-size_t utf8Length(const std::string& text)
-{
-    size_t n = 0;
-    for (size_t i = 0; i < text.size();) {
-        decodeUtf8(text, i);
-        ++n;
-    }
-    return n;
-}
-
-// Removes the last character of a UTF-8 text.
-void dropLastUtf8(std::string& text)
-{
-    if (text.empty())
-        return;
-    size_t i = text.size() - 1;
-    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-        --i;
-    text.erase(i);
-}
 
 class TCancelValueDialogs : public TValueDialogs {
 public:
@@ -97,18 +40,22 @@ bool TFormDirectory::KeyPress(char32_t key)
     if (!KeyAllowed(key, allowStar_))
         return false;
     if (key == 8) {
-        dropLastUtf8(text_);
+        DropLastCharacter(text_);
     } else if (key >= 32) {
-        if (maxLength_ <= 0 || utf8Length(text_) < static_cast<size_t>(maxLength_))
-            appendUtf8(text_, key);
+        if (maxLength_ <= 0 || TextLength(text_) < static_cast<size_t>(maxLength_))
+            AppendUtf8(text_, key);
     }
     return true;
 }
 
 void TFormDirectory::Type(const std::string& keys)
 {
-    for (size_t i = 0; i < keys.size();)
-        KeyPress(decodeUtf8(keys, i));
+    // A byte that starts no character is typed as itself.
+    for (size_t i = 0; i < keys.size();) {
+        char32_t key = 0;
+        NextUtf8(keys, i, key);
+        KeyPress(key);
+    }
 }
 
 // ---- TFormChoice

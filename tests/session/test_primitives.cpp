@@ -86,6 +86,23 @@ TEST_F(Primitives, EmptyValueIsAnEmptyDigitStringButNotANumber)
     EXPECT_TRUE(AllErrors());
 }
 
+TEST_F(Primitives, NumberTakesOneSignAndNoMore)
+{
+    Answer("GET\r", 120, "=+7\rPC SYS>");
+    Answer("GET\r", 121, "=-3\rPC SYS>");
+    Answer("GET\r", 122, "=+-5\rPC SYS>");
+    int32_t plus = 0, minus = 0, both = -1;
+    OnWorker([&] {
+        plus = NumberGet(120);
+        minus = NumberGet(121);
+        both = NumberGet(122);
+    });
+    EXPECT_EQ(plus, 7);
+    EXPECT_EQ(minus, -3);
+    EXPECT_EQ(both, 0);
+    EXPECT_EQ(Messages(), Strings({"Incorrect number format, parameter: 122"}));
+}
+
 TEST_F(Primitives, ReplyWithoutEqualsSignIsQuotedWithItsCodeAndCr)
 {
     Answer("GET\r", 101, "ERROR\rPC SYS>");

@@ -5,6 +5,7 @@
 #include "session/Comm.h"
 #include "session/Cp1251.h"
 #include "session/Dialogs.h"
+#include "session/Exchange.h"
 #include "settings/View.h"
 
 namespace kv {
@@ -68,19 +69,10 @@ bool TFile::process()
         return false;
     default:
         if (action > 199)
-            return showFailure();
+            return EndWithFailure(action, failureText(action));
         action = 0;
         return true;
     }
-}
-
-bool TFile::showFailure()
-{
-    const std::string message = failureText(action);
-    action = 0;
-    if (!message.empty())
-        ShowError(message);
-    return true;
 }
 
 std::string TFile::failureText(int32_t failure) const
@@ -135,20 +127,8 @@ void TFile::askdel()
 
 void TFile::delp()
 {
-    TFormComm& comm = FormComm();
-    std::string reply;
-    if (!comm.SendEcho("CLEAR\r", kStepMs)) {
-        action = 200;
-    } else if (!comm.WaitText("N", kStepMs)) {
-        action = 201;
-    } else if (!comm.SendEcho(std::to_string(code) + "\r", kStepMs)) {
-        action = 202;
-    } else if (!comm.ReadUpTo("\r", kStepMs, reply)) {
-        action = 203;
-    } else {
-        const std::string_view line = StripCr(reply);
-        action = line == "ERROR" ? 204 : line == "OK" ? 3 : 205;
-    }
+    action = RunCommandExchange({"CLEAR\r", "N", std::to_string(code), kStepMs, kStepMs},
+                                {200, 201, 202, 203, 3, {{"ERROR", 204}}, 205});
 }
 
 void TFile::ulstart()

@@ -70,8 +70,6 @@ protected:
     void transferReport();
     // The message of a failure action, or "" when the action is none.
     virtual std::string failureText(int32_t failure) const;
-    // Shows the failure's message and ends the job.
-    bool showFailure();
 
     static constexpr int kTransferWaitMs = 5000;
 };

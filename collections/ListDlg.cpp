@@ -5,6 +5,7 @@
 #include "session/Comm.h"
 #include "session/Cp1251.h"
 #include "session/Dialogs.h"
+#include "session/Exchange.h"
 #include "settings/ValueDialogs.h"
 #include "settings/View.h"
 
@@ -79,19 +80,10 @@ bool TListDlg::process()
         return false;
     default:
         if (action >= 200)
-            return showFailure();
+            return EndWithFailure(action, failureText(action));
         action = 0;
         return true;
     }
-}
-
-bool TListDlg::showFailure()
-{
-    const std::string message = failureText(action);
-    action = 0;
-    if (!message.empty())
-        ShowError(message);
-    return true;
 }
 
 void TListDlg::getp()
@@ -152,27 +144,9 @@ void TListDlg::askRange(int32_t next)
 
 void TListDlg::change(const char* command, int32_t firstFailure)
 {
-    TFormComm& comm = FormComm();
-    std::string reply;
-    if (!comm.SendEcho(command, kEchoMs)) {
-        action = firstFailure;
-    } else if (!comm.WaitText("N", kEchoMs)) {
-        action = firstFailure + 1;
-    } else if (!comm.SendEcho(Utf8ToCp1251(entry) + "\r", kEchoMs)) {
-        action = firstFailure + 2;
-    } else if (!comm.ReadUpTo("\r", kReplyMs, reply)) {
-        action = firstFailure + 3;
-    } else {
-        const std::string_view line = StripCr(reply);
-        if (line == "ERROR")
-            action = firstFailure + 4;
-        else if (line == "NO_FREE_MEM")
-            action = firstFailure + 5;
-        else if (line == "OK")
-            action = 3;
-        else
-            action = firstFailure + 6;
-    }
+    const int32_t f = firstFailure;
+    action = RunCommandExchange({command, "N", Utf8ToCp1251(entry), kEchoMs, kReplyMs},
+                                {f, f + 1, f + 2, f + 3, 3, {{"ERROR", f + 4}, {"NO_FREE_MEM", f + 5}}, f + 6});
 }
 
 }  // namespace kv

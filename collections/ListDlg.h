@@ -37,7 +37,6 @@ private:
     void askNumber(int32_t next);
     void askRange(int32_t next);
     void change(const char* command, int32_t firstFailure);
-    bool showFailure();
 };
 
 }  // namespace kv

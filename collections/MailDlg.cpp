@@ -6,6 +6,7 @@
 #include "session/Comm.h"
 #include "session/Cp1251.h"
 #include "session/Dialogs.h"
+#include "session/Exchange.h"
 #include "settings/View.h"
 
 namespace kv {
@@ -82,19 +83,10 @@ bool TMailDlg::process()
         return false;
     default:
         if (action >= 200)
-            return showFailure();
+            return EndWithFailure(action, failureText(action));
         action = 0;
         return true;
     }
-}
-
-bool TMailDlg::showFailure()
-{
-    const std::string message = failureText(action);
-    action = 0;
-    if (!message.empty())
-        ShowError(message);
-    return true;
 }
 
 void TMailDlg::getp()
@@ -276,20 +268,8 @@ void TMailDlg::deleteBox()
         action = 0;
         return;
     }
-    TFormComm& comm = FormComm();
-    std::string reply;
-    if (!comm.SendEcho("DELETE\r", kEchoMs)) {
-        action = 240;
-    } else if (!comm.WaitText("N", kEchoMs)) {
-        action = 241;
-    } else if (!comm.SendEcho(Utf8ToCp1251(boxes[selected].owner) + "\r", kEchoMs)) {
-        action = 242;
-    } else if (!comm.ReadUpTo("\r", kLineMs, reply)) {
-        action = 243;
-    } else {
-        const std::string_view line = StripCr(reply);
-        action = line == "NOT_FOUND" ? 244 : line == "OK" ? 3 : 226;
-    }
+    action = RunCommandExchange({"DELETE\r", "N", Utf8ToCp1251(boxes[selected].owner), kEchoMs, kLineMs},
+                                {240, 241, 242, 243, 3, {{"NOT_FOUND", 244}}, 226});
 }
 
 }  // namespace kv

@@ -71,7 +71,6 @@ private:
     bool selectCurrent();
     void createOrEdit(const char* command);
     void deleteBox();
-    bool showFailure();
 };
 
 }  // namespace kv

@@ -6,6 +6,7 @@
 #include "session/Comm.h"
 #include "session/Cp1251.h"
 #include "session/Dialogs.h"
+#include "session/Exchange.h"
 #include "settings/View.h"
 
 namespace kv {
@@ -241,20 +242,8 @@ void TMenuDlg::askDelete()
 
 void TMenuDlg::deleteFile()
 {
-    TFormComm& comm = FormComm();
-    std::string reply;
-    if (!comm.SendEcho("DELMSG\r", kStepMs)) {
-        action = 230;
-    } else if (!comm.WaitText("N", kStepMs)) {
-        action = 231;
-    } else if (!comm.SendEcho(std::to_string(code) + "\r", kStepMs)) {
-        action = 232;
-    } else if (!comm.ReadUpTo("\r", kStepMs, reply)) {
-        action = 233;
-    } else {
-        const std::string_view line = StripCr(reply);
-        action = line == "ERROR" ? 234 : line == "OK" ? 3 : 235;
-    }
+    action = RunCommandExchange({"DELMSG\r", "N", std::to_string(code), kStepMs, kStepMs},
+                                {230, 231, 232, 233, 3, {{"ERROR", 234}}, 235});
 }
 
 }  // namespace kv

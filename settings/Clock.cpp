@@ -5,6 +5,7 @@
 #include "serial/UiBridge.h"
 #include "session/Comm.h"
 #include "session/Dialogs.h"
+#include "session/Exchange.h"
 #include "session/KvMenu.h"
 #include "settings/Settings.h"
 
@@ -90,13 +91,9 @@ bool TClock::process()
         output();
         action = 0;
         return finish();
-    default: {
-        const std::string error = ErrorText(action);
-        if (!error.empty())
-            ShowError(error);
-        action = 0;
+    default:
+        EndWithFailure(action, ErrorText(action));
         return finish();
-    }
     }
 }
 
@@ -136,31 +133,8 @@ void TClock::getp()
 
 void TClock::setp()
 {
-    TFormComm& comm = FormComm();
-    if (!comm.SendEcho("SET\r", kWriteStepMs)) {
-        action = 200;
-        return;
-    }
-    if (!comm.WaitText("T", kWriteStepMs)) {
-        action = 203;
-        return;
-    }
-    if (!comm.SendEcho(clockText + "\r", kWriteStepMs)) {
-        action = 204;
-        return;
-    }
-    std::string reply;
-    if (!comm.ReadUpTo("\r", kWriteReplyMs, reply)) {
-        action = 201;
-        return;
-    }
-    reply.pop_back();
-    if (reply == "ERROR")
-        action = 205;
-    else if (reply == "OK")
-        action = 0;
-    else
-        action = 206;
+    action = RunCommandExchange({"SET\r", "T", clockText, kWriteStepMs, kWriteReplyMs},
+                                {200, 203, 204, 201, 0, {{"ERROR", 205}}, 206});
 }
 
 void TClock::output()

@@ -3,11 +3,17 @@
 
 #include "ui/Program.h"
 #include "ui/QtSettingsStore.h"
+#include "ui/QtTranslations.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Kvmanage"));
+    // The desktop entry the program is installed with: the desktop shows
+    // its icon and name for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kvmanage"));
+    // Qt's own dialogs and buttons in Russian, where the system has them.
+    kv::InstallQtTranslations(app);
     int status = 0;
     {
         kv::TQtSettingsStore store;

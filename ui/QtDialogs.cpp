@@ -17,10 +17,17 @@ QString MessageText(const std::string& text)
 
 void TQtDialogs::Message(TMessageKind kind, const std::string& text)
 {
+    MessageWithDetails(kind, text, {});
+}
+
+void TQtDialogs::MessageWithDetails(TMessageKind kind, const std::string& text, const std::string& details)
+{
     QMessageBox box(kind == TMessageKind::Error ? QMessageBox::Critical : QMessageBox::Warning, QString(),
                     MessageText(text), QMessageBox::Ok, parent_);
     box.setObjectName(QStringLiteral("MessageDlg"));
     box.setTextFormat(Qt::PlainText);
+    if (!details.empty())
+        box.setDetailedText(MessageText(details));
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }

@@ -16,6 +16,8 @@ public:
 
     // The text as given; a CR inside it is a line break.
     void Message(TMessageKind kind, const std::string& text) override;
+    // The same box, with `details` behind its "Show Details..." button.
+    void MessageWithDetails(TMessageKind kind, const std::string& text, const std::string& details) override;
     TPasswordAnswer Password() override;
 
 private:

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 
+#include <ostream>
 namespace kv::test {
 
 // Answers the modal dialogs shown while it lives, in order of showing: each
@@ -62,3 +63,9 @@ T* Child(QWidget* dialog, const char* name)
 }
 
 }  // namespace kv::test
+
+// Test failures show a QString as its text.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}

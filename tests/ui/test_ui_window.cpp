@@ -80,12 +80,13 @@ struct Window : ::testing::Test {
     std::unique_ptr<TQtSettingsStore> store;
     std::unique_ptr<TProgram> program;
     TModalAnswers answers;
-    // The messages shown, with their icons.
+    // The messages shown, with their icons and details.
     QStringList messages;
     std::vector<QMessageBox::Icon> icons;
 
     void SetUp() override
     {
+    QStringList details;
         QApplication::setQuitOnLastWindowClosed(false);
         QSettings s = UserSettings();
         s.clear();
@@ -128,7 +129,8 @@ struct Window : ::testing::Test {
             ASSERT_NE(box, nullptr);
             messages.push_back(box->text());
             icons.push_back(box->icon());
-            EXPECT_EQ(box->buttons().size(), 1);
+            details.push_back(box->detailedText());
+            EXPECT_EQ(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
             EXPECT_EQ(box->parentWidget(), &W());
             QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
         });
@@ -296,6 +298,9 @@ TEST_F(Window, AFailedConnectionShowsItsErrorAndLeavesModeZero)
     EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
     EXPECT_TRUE(Button("btnConnect")->isEnabled());
     EXPECT_TRUE(Button("btnPort")->isEnabled());
+    // The message as it is; the doctor's findings behind its details button.
+    ASSERT_EQ(details.size(), 1);
+    EXPECT_TRUE(details[0].contains("/nonexistent/kv-port")) << details[0].toStdString();
     EXPECT_FALSE(Button("btnDisconnect")->isEnabled());
 }
 

@@ -43,23 +43,6 @@ void TQtDeviceWatch::Unsubscribe(int id)
     subscribers_.erase(id);
 }
 
-void FillDeviceChoice(QComboBox& choice, const TSerialDeviceList& list)
-{
-    const QString edited = choice.currentText();
-    const bool blocked = choice.blockSignals(true);
-    choice.clear();
-    for (const auto& d : list.Devices()) {
-        const QString name = QString::fromStdString(d.PreferredName());
-        QString label = name + QStringLiteral(" — ") + QString::fromStdString(d.Description());
-        if (!d.byId.empty())
-            label += QStringLiteral(" (") + QString::fromStdString(d.node) + QStringLiteral(")");
-        choice.addItem(label, name);
-    }
-    if (choice.isEditable())
-        choice.setEditText(edited);
-    choice.blockSignals(blocked);
-}
-
 void ShowDevicePresence(QLabel& panel, const TSerialDeviceList& list, const std::string& device, bool disconnected)
 {
     QFont font = panel.font();

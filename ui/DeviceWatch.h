@@ -3,7 +3,6 @@
 // is readable the waiting events are applied at once.
 #pragma once
 
-#include <QComboBox>
 #include <QLabel>
 #include <QObject>
 #include <QSocketNotifier>
@@ -40,12 +39,6 @@ private:
     std::map<int, std::function<void()>> subscribers_;
     int nextId_ = 1;
 };
-
-// Fills a device choice with the devices of `list`: each shows its
-// preferred name (the by-id link of a USB adapter, so that the choice
-// survives re-plugging) and what it is, and carries that name as its data.
-// The text being edited stays as it is.
-void FillDeviceChoice(QComboBox& choice, const TSerialDeviceList& list);
 
 // The port panel of the status bar, while disconnected: whether the device
 // the current port opens is present (its tooltip names the device and its

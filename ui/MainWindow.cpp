@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "ui/Clock.h"
+#include "ui/DeviceWatch.h"
 #include "ui/DialogKit.h"
 #include "ui/FileDialogs.h"
 #include "ui/PortsDialog.h"
@@ -40,14 +41,34 @@ TMainWindow::TMainWindow(TSettingsStore& store, const std::string& executable, Q
     connect(Button("btnExport"), &QPushButton::clicked, this, [this] { form_->btnExportClick(); });
     connect(pages_, &QTabWidget::currentChanged, this, [this](int index) { form_->TabShown(index); });
 
+    modeTicket_ = form_->modeShown.Subscribe([this] { showDevicePresence(); });
+    SetDeviceWatch(TQtDeviceWatch::ForSystem());
+
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     centre();
+}
+
+void TMainWindow::SetDeviceWatch(std::unique_ptr<TQtDeviceWatch> watch)
+{
+    if (devices_)
+        devices_->Unsubscribe(devicesTicket_);
+    devices_ = std::move(watch);
+    devicesTicket_ = devices_->Subscribe([this] { showDevicePresence(); });
+    showDevicePresence();
+}
+
+void TMainWindow::showDevicePresence()
+{
+    ShowDevicePresence(*panels_[1], devices_->List(), form_->PortDevice(),
+                       form_->ShownMode() == kModeDisconnected);
 }
 
 TMainWindow::~TMainWindow()
 {
     if (!form_->Closed())
         form_->Close();
+    form_->modeShown.Unsubscribe(modeTicket_);
+    devices_.reset();
     // Every widget and view watching the form's models goes before the form.
     const QObjectList children = this->children();
     for (QObject* child : children)
@@ -166,8 +187,19 @@ void TMainWindow::SelectTab(int index)
 
 bool TMainWindow::ExecutePorts(TFormPorts& form)
 {
+    // The list the window follows, so that what the dialog offers and what
+    // the port panel shows come from one source.
+    if (devices_->Watching())
+        form.SetPresent(PortChoices(devices_->List().Devices()));
     TPortsDialog dialog(form, this);
-    return dialog.exec() == QDialog::Accepted;
+    // Devices plugged in or out while the dialog is open show at once.
+    const int ticket = devices_->Subscribe([&] {
+        form.SetPresent(PortChoices(devices_->List().Devices()));
+        dialog.ShowChoices();
+    });
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    devices_->Unsubscribe(ticket);
+    return ok;
 }
 
 std::string TMainWindow::OpenFileName()

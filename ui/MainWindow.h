@@ -20,6 +20,7 @@ class QTabWidget;
 
 namespace kv {
 
+class TQtDeviceWatch;
 class TSettingsStore;
 
 class TMainWindow : public QWidget, public TForm1View {
@@ -37,6 +38,10 @@ public:
     QWidget* Page(int index) const { return pageWidgets_[static_cast<size_t>(index)]; }
     QPushButton* Button(const char* name) const;
     QLabel* Panel(int index) const { return panels_[static_cast<size_t>(index)]; }
+    // The serial devices the window follows (the port dialog's list, the
+    // port panel's presence); the system's unless replaced here.
+    TQtDeviceWatch& DeviceWatch() { return *devices_; }
+    void SetDeviceWatch(std::unique_ptr<TQtDeviceWatch> watch);
 
     // ---- TForm1View
     void SetCaption(const std::string& text) override;
@@ -59,12 +64,17 @@ protected:
 private:
     void buildFrame();
     void centre();
+    // Panel 1 shows whether the device of the current port is present.
+    void showDevicePresence();
 
     QTabWidget* pages_ = nullptr;
     std::array<QWidget*, kTabCount> pageWidgets_{};
     std::array<QLabel*, 4> panels_{};
     QStatusBar* status_ = nullptr;
     bool waitCursor_ = false;
+    std::unique_ptr<TQtDeviceWatch> devices_;
+    int devicesTicket_ = 0;
+    int modeTicket_ = 0;
     std::unique_ptr<TForm1> form_;
 };
 

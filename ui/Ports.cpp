@@ -117,12 +117,16 @@ std::string TSerialDevice::Label() const
 
 std::vector<TSerialDevice> PortChoices(const std::vector<TSerialDeviceInfo>& devices)
 {
+    // A device with a by-id link is offered by it alone: a mapping to the
+    // link survives re-plugging the adapter into another socket, one to
+    // its node does not.
     std::vector<TSerialDevice> choices;
     for (const auto& d : devices)
         if (!d.byId.empty())
-            choices.push_back({d.byId, d.node, {}});
+            choices.push_back({d.byId, d.node, d.Description()});
     for (const auto& d : devices)
-        choices.push_back({d.node, {}, d.Description()});
+        if (d.byId.empty())
+            choices.push_back({d.node, {}, d.Description()});
     return choices;
 }
 

@@ -60,8 +60,9 @@ struct TSerialDevice {
     std::string Label() const;
 };
 
-// What the dialog offers for the serial devices present: each device's
-// by-id link (naming its node) first, then every node.
+// What the dialog offers for the serial devices present, one choice each:
+// the devices with a by-id link by their link (naming the node) first,
+// then the others by their node.
 std::vector<TSerialDevice> PortChoices(const std::vector<TSerialDeviceInfo>& devices);
 
 class TFormPorts {
@@ -84,6 +85,8 @@ public:
     const std::string& Device() const { return devices_[static_cast<size_t>(index_)]; }
     void SetDevice(const std::string& path);
     const std::vector<TSerialDevice>& Present() const { return present_; }
+    // The devices present have changed while the dialog is open.
+    void SetPresent(std::vector<TSerialDevice> present) { present_ = std::move(present); }
 
 private:
     int index_ = 0;

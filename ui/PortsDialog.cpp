@@ -43,8 +43,7 @@ TPortsDialog::TPortsDialog(TFormPorts& form, QWidget* parent) : QDialog(parent),
     device_->setInsertPolicy(QComboBox::NoInsert);
     device_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     device_->setMinimumContentsLength(24);
-    for (const auto& d : form_.Present())
-        device_->addItem(Q(d.Label()), Q(d.path));
+    ShowChoices();
     label->setBuddy(device_);
     side->addWidget(label);
     side->addWidget(device_);
@@ -66,6 +65,19 @@ TPortsDialog::TPortsDialog(TFormPorts& form, QWidget* parent) : QDialog(parent),
     });
     connect(device_->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) { form_.SetDevice(S(text)); });
     showDevice();
+}
+
+void TPortsDialog::ShowChoices()
+{
+    QSignalBlocker block(device_);
+    const QString shown = device_->currentText();
+    device_->clear();
+    for (const auto& d : form_.Present())
+        device_->addItem(Q(d.Label()), Q(d.path));
+    const int at = device_->findData(shown);
+    if (at >= 0)
+        device_->setCurrentIndex(at);
+    device_->setEditText(shown);
 }
 
 void TPortsDialog::showDevice()

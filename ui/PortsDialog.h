@@ -18,6 +18,9 @@ public:
 
     QButtonGroup* Group() const { return group_; }
     QComboBox* Device() const { return device_; }
+    // Fills the device list again from the form's devices present; the
+    // device field keeps what it shows.
+    void ShowChoices();
 
 private:
     void showDevice();

@@ -232,6 +232,12 @@ void TForm1::ShowMode(int mode)
     shownMode_ = mode;
     panelMode.SetText(ModeText(mode));
     ApplyControls();
+    modeShown.Notify();
+}
+
+std::string TForm1::PortDevice() const
+{
+    return devices_.Device(session_ ? session_->port : 1);
 }
 
 void TForm1::ApplyControls()

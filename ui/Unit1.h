@@ -99,6 +99,10 @@ public:
     void ShowMode(int mode);
     // The mode ShowMode last showed.
     int ShownMode() const { return shownMode_; }
+    // Told after every ShowMode, once the panels and controls show it.
+    TNotifier<> modeShown;
+    // What the current COM port opens (the device map's device of it).
+    std::string PortDevice() const;
     // Sends the enabled state of every named control to the view again (for
     // controls the view made after the mode was shown).
     void ApplyControls();

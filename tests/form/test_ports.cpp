@@ -45,7 +45,7 @@ TEST(DeviceMap, MapsComNamesAndFallsBackToTheSystemsPorts)
     TDeviceMap::Uninstall();
 }
 
-TEST(PortChoices, OfferEachLinkWithTheNodeItNamesThenEveryNode)
+TEST(PortChoices, OfferAnAdapterByItsLinkAloneThenTheOthersByTheirNodes)
 {
     TSerialDeviceInfo usb;
     usb.node = "/dev/ttyUSB0";
@@ -55,13 +55,16 @@ TEST(PortChoices, OfferEachLinkWithTheNodeItNamesThenEveryNode)
     uart.node = "/dev/ttyS0";
     uart.bus = "pnp";
     uart.uartType = 4;
-    const auto choices = PortChoices({uart, usb});
+    TSerialDeviceInfo acm;  // an adapter the device manager gave no link
+    acm.node = "/dev/ttyACM0";
+    acm.bus = "usb";
+    const auto choices = PortChoices({uart, acm, usb});
     ASSERT_EQ(choices.size(), 3u);
     EXPECT_EQ(choices[0].path, usb.byId);
     EXPECT_EQ(choices[0].Label(), usb.byId + " (/dev/ttyUSB0)");
     EXPECT_EQ(choices[1].path, "/dev/ttyS0");
     EXPECT_EQ(choices[1].Label(), "/dev/ttyS0 (" + uart.Description() + ")");
-    EXPECT_EQ(choices[2].path, "/dev/ttyUSB0");
+    EXPECT_EQ(choices[2].path, "/dev/ttyACM0");
     EXPECT_TRUE(PortChoices({}).empty());
 }
 

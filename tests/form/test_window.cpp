@@ -215,6 +215,10 @@ TEST_F(Window, ThePortDialogStoresOnlyOnOkAndOnlyWhileDisconnected)
     EXPECT_TRUE(store.writes.empty());
     EXPECT_EQ(form->Panel(1).Text(), "COM1");
 
+    // Whoever shows the port device's presence is told after each choice,
+    // with the new port's device in place.
+    std::vector<std::string> shownDevices;
+    const int ticket = form->modeShown.Subscribe([&] { shownDevices.push_back(form->PortDevice()); });
     view.portAnswers.push_back([](TFormPorts& f) {
         f.Select(2);
         return true;
@@ -224,6 +228,8 @@ TEST_F(Window, ThePortDialogStoresOnlyOnOkAndOnlyWhileDisconnected)
     EXPECT_EQ(store.values[DeviceKey(3)], "/dev/ttyS2");
     EXPECT_EQ(form->Panel(1).Text(), "COM3");
     EXPECT_EQ(form->Session().port, 3);
+    EXPECT_EQ(shownDevices, Strings{"/dev/ttyS2"});
+    form->modeShown.Unsubscribe(ticket);
 
     view.portAnswers.push_back([](TFormPorts& f) {
         EXPECT_EQ(f.Port(), 3);

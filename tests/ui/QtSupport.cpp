@@ -14,6 +14,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionSpinBox>
 #include <QTest>
+#include <unistd.h>
 
 #include "ui/QtTranslations.h"
 
@@ -152,6 +153,33 @@ void ClickArrow(QWidget* spinBox, int direction)
     const QRect r = box->style()->subControlRect(QStyle::CC_SpinBox, &opt,
                                                  direction > 0 ? QStyle::SC_SpinBoxUp : QStyle::SC_SpinBoxDown, box);
     QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, r.center());
+}
+
+TFedDeviceEvents::TFedDeviceEvents()
+{
+    if (pipe(fds_) != 0)
+        fds_[0] = fds_[1] = -1;
+}
+
+TFedDeviceEvents::~TFedDeviceEvents()
+{
+    close(fds_[0]);
+    close(fds_[1]);
+}
+
+std::vector<TDeviceEvent> TFedDeviceEvents::Take()
+{
+    char buf[64];
+    [[maybe_unused]] ssize_t n = read(fds_[0], buf, sizeof buf);
+    std::vector<TDeviceEvent> out(waiting_.begin(), waiting_.end());
+    waiting_.clear();
+    return out;
+}
+
+void TFedDeviceEvents::Send(TDeviceEvent event)
+{
+    waiting_.push_back(std::move(event));
+    [[maybe_unused]] ssize_t n = write(fds_[1], "e", 1);
 }
 
 }  // namespace kv::test

@@ -3,14 +3,18 @@
 // and typing into widgets as a keyboard would.
 #pragma once
 
+#include <QEventLoop>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <deque>
+#include <ostream>
 #include <functional>
 
-#include <ostream>
+#include "ui/doctor/SerialDevices.h"
+
 namespace kv::test {
 
 // Answers the modal dialogs shown while it lives, in order of showing: each
@@ -61,6 +65,38 @@ T* Child(QWidget* dialog, const char* name)
         throw std::runtime_error(std::string("no control ") + name);
     return w;
 }
+
+// Runs the event loop until `done` holds, looking again whenever `sender`
+// emits `signal`; false after the time-out.
+template <typename Sender, typename Signal, typename Done>
+bool WaitFor(Sender* sender, Signal signal, Done done, int timeoutMs = 10000)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QObject::connect(sender, signal, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+// Device events as a test makes them, announced on a pipe as the system's
+// socket announces its own.
+class TFedDeviceEvents : public TDeviceEventSource {
+public:
+    TFedDeviceEvents();
+    ~TFedDeviceEvents() override;
+    int Fd() const override { return fds_[0]; }
+    std::vector<TDeviceEvent> Take() override;
+    void Send(TDeviceEvent event);
+
+private:
+    int fds_[2];
+    std::deque<TDeviceEvent> waiting_;
+};
 
 }  // namespace kv::test
 

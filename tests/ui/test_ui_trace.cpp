@@ -3,7 +3,6 @@
 // Russian.
 #include <gtest/gtest.h>
 
-#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QEventLoop>
@@ -15,7 +14,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <deque>
 #include <thread>
 #include <unistd.h>
 
@@ -26,23 +24,6 @@
 
 namespace kv {
 namespace {
-
-// Runs the event loop until `done` holds, looking again whenever `sender`
-// emits `signal`; false after the time-out.
-template <typename Sender, typename Signal, typename Done>
-bool WaitFor(Sender* sender, Signal signal, Done done, int timeoutMs = 10000)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QObject::connect(sender, signal, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
 
 QString Shown(const TTraceLog& log)
 {
@@ -78,7 +59,7 @@ TEST(TraceWindow, FollowsTheTraceFromTheWorkerDropsWhatItDropsAndClears)
             }
         });
         worker.join();
-        ASSERT_TRUE(WaitFor(view->document(), &QTextDocument::contentsChanged,
+        ASSERT_TRUE(test::WaitFor(view->document(), &QTextDocument::contentsChanged,
                             [&] { return view->toPlainText() == Shown(log); }))
             << "round " << round << ":\n" << view->toPlainText().toStdString() << "\n---\n" << Shown(log).toStdString();
     }
@@ -87,9 +68,9 @@ TEST(TraceWindow, FollowsTheTraceFromTheWorkerDropsWhatItDropsAndClears)
     EXPECT_TRUE(view->toPlainText().contains("← =2233\\r"));
 
     QTest::mouseClick(test::Child<QPushButton>(&window, "btnTraceClear"), Qt::LeftButton);
-    EXPECT_TRUE(WaitFor(view->document(), &QTextDocument::contentsChanged, [&] { return view->toPlainText().isEmpty(); }));
+    EXPECT_TRUE(test::WaitFor(view->document(), &QTextDocument::contentsChanged, [&] { return view->toPlainText().isEmpty(); }));
     log.LineSent("GET\r", false);
-    EXPECT_TRUE(WaitFor(view->document(), &QTextDocument::contentsChanged, [&] { return view->toPlainText() == Shown(log); }));
+    EXPECT_TRUE(test::WaitFor(view->document(), &QTextDocument::contentsChanged, [&] { return view->toPlainText() == Shown(log); }));
     EXPECT_TRUE(view->toPlainText().endsWith("→ GET\\r"));
 }
 
@@ -126,44 +107,10 @@ TEST(TraceWindow, SavesTheTraceAsUtf8)
     EXPECT_FALSE(window.SaveTo(QFile::encodeName(dir.filePath("missing/trace.txt")).toStdString()));
 }
 
-// Events as a test makes them, announced on a pipe as the system's socket
-// announces its own.
-class TPipeSource : public TDeviceEventSource {
-public:
-    TPipeSource()
-    {
-        if (pipe(fds_) != 0)
-            fds_[0] = fds_[1] = -1;
-    }
-    ~TPipeSource() override
-    {
-        close(fds_[0]);
-        close(fds_[1]);
-    }
-    int Fd() const override { return fds_[0]; }
-    std::vector<TDeviceEvent> Take() override
-    {
-        char buf[64];
-        [[maybe_unused]] ssize_t n = read(fds_[0], buf, sizeof buf);
-        std::vector<TDeviceEvent> out(waiting_.begin(), waiting_.end());
-        waiting_.clear();
-        return out;
-    }
-    void Send(TDeviceEvent ev)
-    {
-        waiting_.push_back(std::move(ev));
-        [[maybe_unused]] ssize_t n = write(fds_[1], "e", 1);
-    }
-
-private:
-    int fds_[2];
-    std::deque<TDeviceEvent> waiting_;
-};
-
 TEST(DeviceWatch, AnArrivalReachesTheListThroughTheEventLoop)
 {
-    auto source = std::make_unique<TPipeSource>();
-    TPipeSource* events = source.get();
+    auto source = std::make_unique<test::TFedDeviceEvents>();
+    test::TFedDeviceEvents* events = source.get();
     TSerialDeviceInfo adapter;
     adapter.node = "/dev/ttyUSB0";
     adapter.sysPath = "/sys/devices/usb1/ttyUSB0";
@@ -196,7 +143,7 @@ TEST(DeviceWatch, AnArrivalReachesTheListThroughTheEventLoop)
     watch.Unsubscribe(id);
 }
 
-TEST(DeviceWatch, TheChoiceOffersByIdNamesAndThePanelShowsTheMappedDevicePresent)
+TEST(DeviceWatch, ThePanelShowsTheMappedDevicePresent)
 {
     TSerialDeviceInfo adapter;
     adapter.node = "/dev/ttyUSB0";
@@ -212,17 +159,6 @@ TEST(DeviceWatch, TheChoiceOffersByIdNamesAndThePanelShowsTheMappedDevicePresent
     uart.uartType = 4;
     uart.driver = "serial";
     const TSerialDeviceList list({uart, adapter}, {});
-
-    QComboBox choice;
-    choice.setEditable(true);
-    choice.setEditText("/dev/ttyUSB7");
-    FillDeviceChoice(choice, list);
-    ASSERT_EQ(choice.count(), 2);
-    EXPECT_EQ(choice.itemData(0).toString(), "/dev/ttyS0");
-    EXPECT_EQ(choice.itemText(0), "/dev/ttyS0 — встроенный последовательный порт (драйвер serial)");
-    EXPECT_EQ(choice.itemData(1).toString(), QString::fromStdString(adapter.byId));
-    EXPECT_EQ(choice.itemText(1), QString::fromStdString(adapter.byId) + " — FT232R USB UART (0403:6001, ftdi_sio) (/dev/ttyUSB0)");
-    EXPECT_EQ(choice.currentText(), "/dev/ttyUSB7");  // what the user typed stays
 
     QLabel panel("COM1");
     ShowDevicePresence(panel, list, adapter.byId, true);

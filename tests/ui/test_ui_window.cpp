@@ -4,6 +4,7 @@
 // signal) with the logout before the port closes.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
@@ -26,6 +27,7 @@
 
 #include "SimProcess.h"
 #include "tests/ui/QtSupport.h"
+#include "ui/DeviceWatch.h"
 #include "ui/Program.h"
 #include "ui/QtSettingsStore.h"
 #include "ui/Screens.h"
@@ -82,11 +84,11 @@ struct Window : ::testing::Test {
     TModalAnswers answers;
     // The messages shown, with their icons and details.
     QStringList messages;
+    QStringList details;
     std::vector<QMessageBox::Icon> icons;
 
     void SetUp() override
     {
-    QStringList details;
         QApplication::setQuitOnLastWindowClosed(false);
         QSettings s = UserSettings();
         s.clear();
@@ -294,13 +296,13 @@ TEST_F(Window, AFailedConnectionShowsItsErrorAndLeavesModeZero)
     Connect();
     EXPECT_EQ(messages, QStringList{"COM1: Не удалось открыть порт."});
     EXPECT_EQ(icons, std::vector<QMessageBox::Icon>{QMessageBox::Critical});
+    // The message as it is; the doctor's findings behind its details button.
+    ASSERT_EQ(details.size(), 1);
+    EXPECT_TRUE(details[0].contains("/nonexistent/kv-port")) << details[0].toStdString();
     EXPECT_EQ(PanelText(2), QStringLiteral("Отключено"));
     EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
     EXPECT_TRUE(Button("btnConnect")->isEnabled());
     EXPECT_TRUE(Button("btnPort")->isEnabled());
-    // The message as it is; the doctor's findings behind its details button.
-    ASSERT_EQ(details.size(), 1);
-    EXPECT_TRUE(details[0].contains("/nonexistent/kv-port")) << details[0].toStdString();
     EXPECT_FALSE(Button("btnDisconnect")->isEnabled());
 }
 
@@ -392,6 +394,116 @@ TEST_F(Window, AnExceptionOfAnotherThreadIsShownInAnErrorBox)
     port.join();
     EXPECT_EQ(messages, QStringList{"Output buffer is full. Please check comm status."});
     EXPECT_EQ(icons, std::vector<QMessageBox::Icon>{QMessageBox::Critical});
+}
+
+// An adapter the test plugs in and out: the device database's record of it,
+// and a watch over events the test sends.
+struct Adapter {
+    TSerialDeviceInfo info;
+    bool plugged = false;
+    test::TFedDeviceEvents* events = nullptr;
+
+    Adapter()
+    {
+        info.node = "/dev/ttyUSB0";
+        info.sysPath = "/sys/devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0";
+        info.byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0";
+        info.bus = "usb";
+        info.vendorId = "0403";
+        info.productId = "6001";
+        info.product = "FT232R USB UART";
+        info.driver = "ftdi_sio";
+    }
+    std::unique_ptr<TQtDeviceWatch> Watch()
+    {
+        auto source = std::make_unique<test::TFedDeviceEvents>();
+        events = source.get();
+        return std::make_unique<TQtDeviceWatch>(
+            std::move(source), TSerialDeviceList({}, [this](const TDeviceEvent&) -> std::optional<TSerialDeviceInfo> {
+                if (plugged)
+                    return info;
+                return std::nullopt;
+            }));
+    }
+    void Plug(bool in)
+    {
+        plugged = in;
+        events->Send({in ? TDeviceAction::Added : TDeviceAction::Removed, info.sysPath, info.node});
+    }
+};
+
+// Runs the event loop until the watch has told its subscribers once.
+bool WaitForDevices(TQtDeviceWatch& watch)
+{
+    QEventLoop loop;
+    bool told = false;
+    const int id = watch.Subscribe([&] {
+        told = true;
+        loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    watch.Unsubscribe(id);
+    return told;
+}
+
+TEST_F(Window, ThePortDialogsListFollowsArrivalsAndDeparturesAndKeepsAnAdapterByItsLink)
+{
+    StartWindow();
+    Adapter adapter;
+    W().SetDeviceWatch(adapter.Watch());
+    const QString link = QString::fromStdString(adapter.info.byId);
+    answers.Add([&](QWidget* d) {
+        auto* device = Child<QComboBox>(d, "cbDevice");
+        EXPECT_EQ(device->count(), 0);
+        EXPECT_EQ(device->currentText(), QStringLiteral("/dev/ttyS0"));
+        adapter.Plug(true);
+        ASSERT_TRUE(test::WaitFor(device->model(), &QAbstractItemModel::rowsInserted, [&] { return device->count() == 1; }));
+        EXPECT_EQ(device->itemData(0).toString(), link);
+        EXPECT_EQ(device->itemText(0), link + " (/dev/ttyUSB0)");
+        EXPECT_EQ(device->currentText(), QStringLiteral("/dev/ttyS0"));  // the field is the user's
+
+        // Picked from the list: the link, not the node, is what COM1 opens.
+        device->showPopup();
+        QAbstractItemView* list = device->view();
+        QTest::keyClick(list, Qt::Key_Home);
+        QTest::keyClick(list, Qt::Key_Return);
+        EXPECT_EQ(device->currentText(), link);
+
+        adapter.Plug(false);
+        ASSERT_TRUE(test::WaitFor(device->model(), &QAbstractItemModel::rowsRemoved, [&] { return device->count() == 0; }));
+        EXPECT_EQ(device->currentText(), link);
+        test::ClickButton(d, "btnOK");
+    });
+    QTest::mouseClick(Button("btnPort"), Qt::LeftButton);
+    ASSERT_EQ(answers.Shown().size(), 1);
+    EXPECT_EQ(UserSettings().value("Software/kv20rm/Devices/COM1").toString(), link);
+}
+
+TEST_F(Window, ThePortPanelShowsTheMappedAdapterPresentWhileDisconnected)
+{
+    Adapter adapter;
+    {
+        QSettings s = UserSettings();
+        s.setValue("Software/kv20rm/Devices/COM1", QString::fromStdString(adapter.info.byId));
+    }
+    StartWindow();
+    W().SetDeviceWatch(adapter.Watch());
+    QLabel* panel = W().Panel(1);
+    const QString link = QString::fromStdString(adapter.info.byId);
+    EXPECT_FALSE(panel->font().bold());
+    EXPECT_EQ(panel->toolTip(), link + " не подключено");
+
+    adapter.Plug(true);
+    ASSERT_TRUE(WaitForDevices(W().DeviceWatch()));
+    EXPECT_TRUE(panel->font().bold());
+    EXPECT_EQ(panel->toolTip(), link + " подключено: FT232R USB UART (0403:6001, ftdi_sio)");
+    EXPECT_EQ(panel->text(), QStringLiteral("COM1"));
+
+    adapter.Plug(false);
+    ASSERT_TRUE(WaitForDevices(W().DeviceWatch()));
+    EXPECT_FALSE(panel->font().bold());
+    EXPECT_EQ(panel->toolTip(), link + " не подключено");
 }
 
 }  // namespace

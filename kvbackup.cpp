@@ -260,6 +260,7 @@ public:
         form.onChange = nullptr;
     }
     void ExecuteClock(TFormClock&) override {}
+    void ShowTrace() override {}
     void CloseWindow() override {}
 
     std::string exportPath;

@@ -54,6 +54,10 @@ public:
     // The clock dialog, modal; returns once it is closed.
     virtual void ExecuteClock(TFormClock& form) = 0;
 
+    // Shows the window "Журнал обмена" (ui/Trace.h) beside the main window,
+    // not modal, or brings it to the front when it is shown already.
+    virtual void ShowTrace() = 0;
+
     // Asks the window to close, as the user's close box does, once the
     // event loop is back (it goes through TForm1::CloseQuery).
     virtual void CloseWindow() = 0;

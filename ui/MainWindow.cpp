@@ -18,6 +18,7 @@
 #include "ui/DialogKit.h"
 #include "ui/FileDialogs.h"
 #include "ui/PortsDialog.h"
+#include "ui/TraceDialog.h"
 #include "ui/ViewAdapters.h"
 #include "ui/YModemU.h"
 
@@ -39,6 +40,7 @@ TMainWindow::TMainWindow(TSettingsStore& store, const std::string& executable, Q
     connect(Button("btnDisconnect"), &QPushButton::clicked, this, [this] { form_->btnDisconnectClick(); });
     connect(Button("btnPort"), &QPushButton::clicked, this, [this] { form_->btnPortClick(); });
     connect(Button("btnExport"), &QPushButton::clicked, this, [this] { form_->btnExportClick(); });
+    connect(Button(TForm1::TraceButton().name), &QPushButton::clicked, this, [this] { form_->btnTraceClick(); });
     connect(pages_, &QTabWidget::currentChanged, this, [this](int index) { form_->TabShown(index); });
 
     modeTicket_ = form_->modeShown.Subscribe([this] { showDevicePresence(); });
@@ -107,6 +109,11 @@ void TMainWindow::buildFrame()
         if (std::string(b.name) == "btnExport")
             buttons->addStretch(1);
     }
+    // The fifth, usable while the window is busy.
+    auto* trace = new QPushButton(QString::fromUtf8(TForm1::TraceButton().caption), this);
+    trace->setObjectName(QString::fromUtf8(TForm1::TraceButton().name));
+    trace->setAutoDefault(false);
+    buttons->addWidget(trace);
 
     status_ = new QStatusBar(this);
     status_->setObjectName(QStringLiteral("StatusBar1"));
@@ -227,6 +234,15 @@ void TMainWindow::ExecuteClock(TFormClock& form)
     TClockDialog::Execute(form, this);
 }
 
+void TMainWindow::ShowTrace()
+{
+    if (!trace_)
+        trace_ = new TTraceDialog(form_->Trace(), this);
+    trace_->show();
+    trace_->raise();
+    trace_->activateWindow();
+}
+
 void TMainWindow::CloseWindow()
 {
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
@@ -239,6 +255,8 @@ void TMainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     form_->Close();
+    if (trace_)
+        trace_->close();
     event->accept();
 }
 

@@ -6,11 +6,13 @@
 // class only shows it and passes the user's actions on.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <memory>
 
 #include "ui/FormView.h"
+#include "ui/TraceDialog.h"
 #include "ui/Unit1.h"
 
 class QLabel;
@@ -38,6 +40,9 @@ public:
     QWidget* Page(int index) const { return pageWidgets_[static_cast<size_t>(index)]; }
     QPushButton* Button(const char* name) const;
     QLabel* Panel(int index) const { return panels_[static_cast<size_t>(index)]; }
+    // The window "Журнал обмена", once it has been opened.
+    TTraceDialog* TraceWindow() const { return trace_; }
+
     // The serial devices the window follows (the port dialog's list, the
     // port panel's presence); the system's unless replaced here.
     TQtDeviceWatch& DeviceWatch() { return *devices_; }
@@ -56,6 +61,7 @@ public:
     std::string ExportFileName() override;
     void ExecuteTransfer(TFormYMU& form) override;
     void ExecuteClock(TFormClock& form) override;
+    void ShowTrace() override;
     void CloseWindow() override;
 
 protected:
@@ -72,6 +78,7 @@ private:
     std::array<QLabel*, 4> panels_{};
     QStatusBar* status_ = nullptr;
     bool waitCursor_ = false;
+    QPointer<TTraceDialog> trace_;
     std::unique_ptr<TQtDeviceWatch> devices_;
     int devicesTicket_ = 0;
     int modeTicket_ = 0;

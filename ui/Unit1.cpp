@@ -37,6 +37,12 @@ const std::array<TControlName, 4>& TForm1::Buttons()
     return buttons;
 }
 
+const TControlName& TForm1::TraceButton()
+{
+    static const TControlName button{"btnTrace", "Журнал обмена..."};
+    return button;
+}
+
 const std::array<int, 4>& TForm1::PanelWidths()
 {
     static const std::array<int, 4> widths{100, 50, 200, 150};
@@ -347,6 +353,12 @@ void TForm1::btnPortClick()
         StorePortChoice(form, store_, devices_);
     }
     ShowMode(session_->mode);
+}
+
+void TForm1::btnTraceClick()
+{
+    if (!Closed())
+        view_.ShowTrace();
 }
 
 void TForm1::btnExportClick()

@@ -70,6 +70,8 @@ public:
     static const std::array<TControlName, kTabCount>& TabPages();
     // The bottom buttons, left to right: export, port, connect, disconnect.
     static const std::array<TControlName, 4>& Buttons();
+    // The fifth, after them: "Журнал обмена...".
+    static const TControlName& TraceButton();
     // The status bar's panel widths.
     static const std::array<int, 4>& PanelWidths();
     // The one list of tab controls that ShowMode switches.
@@ -114,6 +116,9 @@ public:
     void btnDisconnectClick();
     void btnPortClick();
     void btnExportClick();
+    // "Журнал обмена...": the trace's window, not modal. Unlike the four
+    // it is never detached: it works while the window is busy too.
+    void btnTraceClick();
     // What "Экспорт настроек в файл..." does: ExportSettings (ui/Export.h)
     // from start-up on; nothing while empty.
     std::function<void()> onExport;

@@ -161,6 +161,9 @@ TEST_F(Window, DuringAConnectionAttemptTheButtonsAreInertAndCloseIsRefused)
         form->btnConnectClick();
         form->btnDisconnectClick();
         form->btnExportClick();
+        // The trace's window is the one thing that opens while busy.
+        form->btnTraceClick();
+        EXPECT_EQ(view.traceShown, 1);
         EXPECT_FALSE(form->CloseQuery());
         form->RequestClose();
         EXPECT_EQ(view.closeRequests, 0);

@@ -40,6 +40,7 @@ public:
     std::string ExportFileName() override;
     void ExecuteTransfer(TFormYMU& form) override;
     void ExecuteClock(TFormClock& form) override;
+    void ShowTrace() override { ++traceShown; }
     void CloseWindow() override { ++closeRequests; }
 
     // Whether the form last enabled the control; nothing when it never said.
@@ -53,6 +54,7 @@ public:
     int currentTab = 0;
     std::vector<int> selectedTabs;
     int closeRequests = 0;
+    int traceShown = 0;
 
     // The port dialog: each answer acts on the form and says OK (true) or
     // "Отмена"; without an answer the dialog is cancelled.

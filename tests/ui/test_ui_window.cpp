@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -31,6 +32,7 @@
 #include "ui/Program.h"
 #include "ui/QtSettingsStore.h"
 #include "ui/Screens.h"
+#include "ui/TraceDialog.h"
 
 using namespace kv;
 using test::Child;
@@ -504,6 +506,59 @@ TEST_F(Window, ThePortPanelShowsTheMappedAdapterPresentWhileDisconnected)
     ASSERT_TRUE(WaitForDevices(W().DeviceWatch()));
     EXPECT_FALSE(panel->font().bold());
     EXPECT_EQ(panel->toolTip(), link + " не подключено");
+}
+
+TEST_F(Window, TheTraceWindowOpensAndWorksWhileTheWindowIsBusy)
+{
+    Start({"--no-echo"});
+    QPushButton* open = Button("btnTrace");
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open->text(), QStringLiteral("Журнал обмена..."));
+    EXPECT_GT(open->x(), Button("btnDisconnect")->x());  // after the four
+    EXPECT_EQ(open->y(), Button("btnDisconnect")->y());
+
+    // Once the attempt is under way (a unit that never echoes keeps it
+    // going until its time-out), the user opens the trace.
+    bool opened = false;
+    TStatusPanel& busy = W().Form().panelBusy;
+    const int ticket = busy.changed.Subscribe([&] {
+        if (opened)
+            return;
+        opened = true;
+        QTimer::singleShot(0, &W(), [&] {
+            EXPECT_FALSE(W().PageControl()->isEnabled());
+            EXPECT_TRUE(open->isEnabled());
+            QTest::mouseClick(open, Qt::LeftButton);
+            TTraceDialog* trace = W().TraceWindow();
+            ASSERT_NE(trace, nullptr);
+            EXPECT_TRUE(trace->isVisible());
+            EXPECT_EQ(trace->windowTitle(), QStringLiteral("Журнал обмена"));
+            EXPECT_FALSE(trace->isModal());
+            QTextDocument* text = trace->View()->document();
+            EXPECT_TRUE(test::WaitFor(text, &QTextDocument::contentsChanged,
+                                      [&] { return trace->View()->toPlainText().contains(QStringLiteral("→")); }))
+                << trace->View()->toPlainText().toStdString();
+            QTest::mouseClick(Child<QPushButton>(trace, "btnTraceClear"), Qt::LeftButton);
+            EXPECT_TRUE(test::WaitFor(text, &QTextDocument::contentsChanged,
+                                      [&] { return trace->View()->toPlainText().isEmpty(); }));
+            EXPECT_NE(W().Form().panelBusy.Text(), "Готово");  // still busy
+        });
+    });
+    AcknowledgeMessage();
+    Connect();
+    busy.changed.Unsubscribe(ticket);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(messages, QStringList{"COM1: Устройство не обнаружено."});
+    ASSERT_EQ(details.size(), 1);
+    EXPECT_FALSE(details[0].isEmpty());
+    // The trace window stays; clicking again brings the same one.
+    TTraceDialog* trace = W().TraceWindow();
+    ASSERT_NE(trace, nullptr);
+    QTest::mouseClick(open, Qt::LeftButton);
+    EXPECT_EQ(W().TraceWindow(), trace);
+    EXPECT_TRUE(trace->isVisible());
+    W().close();
+    EXPECT_FALSE(trace->isVisible());
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "ui/DialogKit.h"
 #include "ui/FileDialogs.h"
 #include "ui/PortsDialog.h"
+#include "ui/Tabs.h"
 #include "ui/TraceDialog.h"
 #include "ui/ViewAdapters.h"
 #include "ui/YModemU.h"
@@ -32,6 +33,7 @@ TMainWindow::TMainWindow(TSettingsStore& store, const std::string& executable, Q
     buildFrame();
 
     form_ = std::make_unique<TForm1>(*this, store, executable);
+    new TTabPages(*form_, pageWidgets_, this);
     for (int i = 0; i < 4; ++i)
         new TStatusPanelView(form_->Panel(i), panels_[static_cast<size_t>(i)]);
     form_->ApplyControls();

@@ -287,15 +287,61 @@ void TTabPages::buildNumbers(QWidget* page)
 
 // ---- "Приветствия" and "Меню"
 
+namespace {
+
+// A page of voice menus: the grid, the hint labels (the second hidden) and
+// the upload, download and delete buttons.
+struct TVoiceMenuPage {
+    TGridModel& grid;
+    TGridLook look;
+    const char* caption;
+    const char* hintName;
+    const char* hint;
+    const TLabelModel& more;
+    const char* upload;
+    const char* download;
+    const char* erase;
+};
+
+QTableView* buildVoiceMenuPage(TBuilder& b, QWidget* page, const TVoiceMenuPage& p, QVBoxLayout* layout)
+{
+    QTableView* grid = b.grid(page, p.grid, p.look);
+    grid->setAccessibleName(QString::fromUtf8(p.caption));
+    QLabel* hint = makeLabel(page, p.hintName, QString::fromUtf8(p.hint));
+    QLabel* more = makeLabel(page, p.more.name.c_str(),
+                             QStringLiteral("L - записать сообщение в ящик, G - чтение сообщений из ящика"));
+    more->setVisible(p.more.visible);
+    grid->setAccessibleDescription(hint->text());
+    layout->addWidget(grid);
+    layout->addWidget(hint);
+    layout->addWidget(more);
+    layout->addLayout(row({b.button(page, p.upload, "Загрузить"), b.button(page, p.download, "Скачать"),
+                           b.button(page, p.erase, "Удалить")}));
+    return grid;
+}
+
+TGridLook keyColumns(std::vector<int> widths, int keyWidth)
+{
+    TGridLook look{std::move(widths), 1};
+    for (int k = 0; k < 10; ++k)
+        look.widths.push_back(keyWidth);
+    return look;
+}
+
+}  // namespace
+
 void TTabPages::buildGreetings(QWidget* page)
 {
     TBuilder b{form_};
     TCatalogue& c = form_.Catalogue();
-    TGridLook look{{94, 117}, 1};
-    for (int k = 0; k < 10; ++k)
-        look.widths.push_back(38);
-    QTableView* grid = b.grid(page, c.sgGreetings, look);
-    grid->setAccessibleName(QStringLiteral("Приветствия"));
+    auto* layout = new QVBoxLayout(page);
+    QTableView* grid = buildVoiceMenuPage(
+        b, page,
+        {c.sgGreetings, keyColumns({94, 117}, 38), "Приветствия", "Label13",
+         "Действия: М - вызов меню, N - перевод на абонента ", c.lblGreetAct, "btnGreetUpload", "btnGreetDownload",
+         "btnGreetDelete"},
+        layout);
+    layout->addStretch(1);
     // As tall as its rows, and its scroll bar when the keys' texts grow wide.
     auto fit = [grid] {
         const QScrollBar* bar = grid->horizontalScrollBar();
@@ -303,42 +349,19 @@ void TTabPages::buildGreetings(QWidget* page)
     };
     fit();
     QObject::connect(grid->horizontalScrollBar(), &QScrollBar::rangeChanged, grid, fit);
-
-    auto* layout = new QVBoxLayout(page);
-    layout->addWidget(grid);
-    QLabel* hint = makeLabel(page, "Label13", QStringLiteral("Действия: М - вызов меню, N - перевод на абонента "));
-    QLabel* more = makeLabel(page, c.lblGreetAct.name.c_str(),
-                             QStringLiteral("L - записать сообщение в ящик, G - чтение сообщений из ящика"));
-    more->setVisible(c.lblGreetAct.visible);
-    grid->setAccessibleDescription(hint->text());
-    layout->addWidget(hint);
-    layout->addWidget(more);
-    layout->addLayout(row({b.button(page, "btnGreetUpload", "Загрузить"), b.button(page, "btnGreetDownload", "Скачать"),
-                           b.button(page, "btnGreetDelete", "Удалить")}));
-    layout->addStretch(1);
 }
 
 void TTabPages::buildMenu(QWidget* page)
 {
     TBuilder b{form_};
     TCatalogue& c = form_.Catalogue();
-    TGridLook look{{40, 133}, 1};
-    for (int k = 0; k < 10; ++k)
-        look.widths.push_back(40);
-    QTableView* grid = b.grid(page, c.sgMenu, look);
-    grid->setAccessibleName(QStringLiteral("Меню"));
-
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(grid, 1);
-    QLabel* hint = makeLabel(page, "Label1", QStringLiteral("Действия: М - вызов подменю, N - перевод на абонента"));
-    QLabel* more = makeLabel(page, c.lblMenuAct.name.c_str(),
-                             QStringLiteral("L - записать сообщение в ящик, G - чтение сообщений из ящика"));
-    more->setVisible(c.lblMenuAct.visible);
-    grid->setAccessibleDescription(hint->text());
-    layout->addWidget(hint);
-    layout->addWidget(more);
-    layout->addLayout(row({b.button(page, "btnMenuUpload", "Загрузить"), b.button(page, "btnMenuDownload", "Скачать"),
-                           b.button(page, "btnMenuDelete", "Удалить")}));
+    QTableView* grid = buildVoiceMenuPage(
+        b, page,
+        {c.sgMenu, keyColumns({40, 133}, 40), "Меню", "Label1", "Действия: М - вызов подменю, N - перевод на абонента",
+         c.lblMenuAct, "btnMenuUpload", "btnMenuDownload", "btnMenuDelete"},
+        layout);
+    layout->setStretchFactor(grid, 1);
 }
 
 // ---- "Время"

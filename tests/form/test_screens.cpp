@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <regex>
 
 #include "ScriptedForm.h"
+#include "SentBytes.h"
 #include "SimProcess.h"
 #include "collections/File.h"
 #include "collections/MailDlg.h"
@@ -32,23 +32,6 @@ using Strings = std::vector<std::string>;
 using Codes = std::vector<int>;
 const std::string kSystemOnly = "Операция возможна только в системном режиме.";
 
-// The parameter codes the tool read with "GET\r<code>\r", in order.
-Codes GetCodes(const std::string& bytes)
-{
-    static const std::regex get("GET\r([0-9]+)\r");
-    Codes codes;
-    for (auto it = std::sregex_iterator(bytes.begin(), bytes.end(), get); it != std::sregex_iterator(); ++it)
-        codes.push_back(std::stoi((*it)[1]));
-    return codes;
-}
-
-size_t Count(const std::string& bytes, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = bytes.find(what); at != std::string::npos; at = bytes.find(what, at + what.size()))
-        ++n;
-    return n;
-}
 
 Codes Range(int first, int last)
 {
@@ -125,7 +108,7 @@ TEST_F(Screens, NumbersAreReadInOrderOncePerConnectionInOneBusySection)
     Mark();
     Show(kTabGreetings);
     Show(kTabNumbers);
-    EXPECT_EQ(Count(Sent(), "GETALL\r"), 0u);
+    EXPECT_EQ(CountOf(Sent(), "GETALL\r"), 0u);
     EXPECT_EQ(GetCodes(Sent()), (Codes{20, 21, 22}));  // only the greetings
 
     // A new connection reads them again; disconnecting alone does not.
@@ -250,7 +233,7 @@ TEST_F(Screens, TheHolidayBoxWritesTheUsersClickAndShowsTheUnitsAnswer)
     EXPECT_FALSE(C().cbHoliday.Checked());  // what the unit answered
     EXPECT_TRUE(C().cbHoliday.Enabled());
     // Showing the answer wrote nothing more.
-    EXPECT_EQ(Count(Sent(), "SET\r"), 1u);
+    EXPECT_EQ(CountOf(Sent(), "SET\r"), 1u);
 
     Mark();
     C().cbHoliday.SetEnabled(false);
@@ -271,7 +254,7 @@ TEST_F(Screens, MailIsReadEachTimeMenusOncePerConnection)
     Show(kTabMail);
     Show(kTabMenu);
     const std::string sent = Sent();
-    EXPECT_EQ(Count(sent, "GETALL\r"), 2u);
+    EXPECT_EQ(CountOf(sent, "GETALL\r"), 2u);
     EXPECT_EQ(GetCodes(sent), Range(0, 19));
     EXPECT_EQ(C().sgMail.Cell(0, 1), "999");
     EXPECT_EQ(C().sgMenu.Cell(1, 1), "menu0.pcm");
@@ -470,7 +453,7 @@ TEST_F(Screens, ALoadStopsStartingJobsOnceTheSessionHasDroppedOut)
     // again: two wake-ups, the connection's and the re-login's.
     const std::string sent = sim->BytesFromTool();
     EXPECT_EQ(GetCodes(sent), Codes{999});
-    EXPECT_EQ(Count(sent, std::string(9, '\x18') + "\r"), 2u);
+    EXPECT_EQ(CountOf(sent, std::string(9, '\x18') + "\r"), 2u);
     EXPECT_TRUE(form->loaded[kTabNumbers]);
     EXPECT_EQ(form->BusyCount(), 0);
     EXPECT_EQ(form->Panel(0).Text(), "Готово");

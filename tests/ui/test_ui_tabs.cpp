@@ -17,9 +17,9 @@
 #include <QTableView>
 #include <QTest>
 #include <memory>
-#include <regex>
 
 #include "ScriptedForm.h"
+#include "SentBytes.h"
 #include "SimProcess.h"
 #include "tests/ui/QtSupport.h"
 #include "ui/Program.h"
@@ -32,22 +32,6 @@ namespace {
 
 using Codes = std::vector<int>;
 
-Codes GetCodes(const std::string& bytes)
-{
-    static const std::regex get("GET\r([0-9]+)\r");
-    Codes codes;
-    for (auto it = std::sregex_iterator(bytes.begin(), bytes.end(), get); it != std::sregex_iterator(); ++it)
-        codes.push_back(std::stoi((*it)[1]));
-    return codes;
-}
-
-size_t Count(const std::string& bytes, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = bytes.find(what); at != std::string::npos; at = bytes.find(what, at + what.size()))
-        ++n;
-    return n;
-}
 
 // Types the password into the password dialog and presses Enter.
 TModalAnswers::TAnswer Password(const QString& text)
@@ -164,7 +148,7 @@ TEST_F(Tabs, NumbersAreReadOncePerConnectionAndShownInTheirFields)
     PageControl()->setCurrentIndex(kTabNumbers);
     PageControl()->setCurrentIndex(kTabTime);
     PageControl()->setCurrentIndex(kTabNumbers);
-    EXPECT_EQ(Count(Sent(), "GETALL\r"), 1u);
+    EXPECT_EQ(CountOf(Sent(), "GETALL\r"), 1u);
     const Codes codes = GetCodes(Sent());
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 104), 1);
     EXPECT_EQ(Control<QPlainTextEdit>("memNumbers")->toPlainText(), QStringLiteral("201-210\n220"));
@@ -224,7 +208,7 @@ TEST_F(Tabs, TheHolidayBoxWritesTheClickAndShowsTheUnitsAnswer)
     QTest::mouseClick(box, Qt::LeftButton, {}, indicator.center());
     EXPECT_NE(Sent().find("SET\r110\r1\r"), std::string::npos) << Sent();
     EXPECT_FALSE(box->isChecked());
-    EXPECT_EQ(Count(Sent(), "SET\r"), 1u);
+    EXPECT_EQ(CountOf(Sent(), "SET\r"), 1u);
 }
 
 TEST_F(Tabs, FileDialogsComeBeforeAnyTransferAndCancellingSendsNothing)
@@ -283,8 +267,8 @@ TEST_F(Tabs, MailIsReadEachTimeItIsShownMenusOnce)
         PageControl()->setCurrentIndex(kTabMail);
         PageControl()->setCurrentIndex(kTabMenu);
     }
-    EXPECT_EQ(Count(Sent(), "GETALL\r"), 2u);
-    EXPECT_EQ(Count(Sent(), "GET\r0\r"), 1u);
+    EXPECT_EQ(CountOf(Sent(), "GETALL\r"), 2u);
+    EXPECT_EQ(CountOf(Sent(), "GET\r0\r"), 1u);
     EXPECT_EQ(CellText("sgMenu", 1, 1), QStringLiteral("menu0.pcm"));
     EXPECT_EQ(CellText("sgMail", 0, 1), QStringLiteral("999"));
 }

@@ -14,5 +14,12 @@ mkdir -p "$out"
 export QT_QPA_PLATFORM=offscreen
 build/tests/ui/tab_screens "$out"
 build/tests/ui/dialog_screens "$out"
+# The dialogs that show a running job or the toolkit's own texts are pictured
+# by their tests.
+export KV_SCREENS_DIR="$out"
+build/tests/ui/test_ui_dialogs \
+    --gtest_filter='DialogsTest.ConfirmationsAndQuestions:FileDialogs.ExportProposesTheReportAndNeedsAnExistingFolder' >/dev/null
+build/tests/ui/test_ui_clock --gtest_filter='ClockDialog.LiveDisplayEditsApplyComputerAndClose' >/dev/null
+build/tests/ui/test_ui_transfer --gtest_filter='TransferDialog.UploadAndDownloadRoundTripWithTheFieldsMoving' >/dev/null
 echo "== $(ls "$out" | wc -l) screens in $out:"
 ls "$out"

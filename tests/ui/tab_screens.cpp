@@ -2,6 +2,7 @@
 // system mode to the simulated unit with data loaded on every page:
 //   tab_screens DIR    writes DIR/tab-<n>-<page>.png
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
@@ -76,9 +77,23 @@ int main(int argc, char** argv)
         kv::TMainWindow& window = program.Window();
         window.show();
         kv::test::TModalAnswers answers;
-        answers.Add([](QWidget* dialog) {
+        // The port dialog and the password dialog on the way.
+        auto save = [&dir, &failed](QWidget* dialog, const char* name) {
+            const QString path = dir.filePath(QStringLiteral("dialog-%1.png").arg(QString::fromLatin1(name)));
+            if (!dialog->grab().save(path)) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+                ++failed;
+            }
+        };
+        answers.Add([&save](QWidget* dialog) {
+            save(dialog, "Ports");
+            qobject_cast<QDialog*>(dialog)->reject();
+        });
+        window.findChild<QPushButton*>(QStringLiteral("btnPort"))->click();
+        answers.Add([&save](QWidget* dialog) {
             QLineEdit* edit = dialog->findChild<QLineEdit*>();
             kv::test::Type(edit, QStringLiteral("7777"));
+            save(dialog, "Password");
             QTest::keyClick(edit, Qt::Key_Return);
         });
         window.findChild<QPushButton*>(QStringLiteral("btnConnect"))->click();

@@ -160,6 +160,13 @@ struct TBuilder {
     {
         auto* table = new QTableView(page);
         table->setObjectName(QString::fromStdString(model.Name()));
+        table->verticalHeader()->hide();
+        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        table->setSelectionMode(QAbstractItemView::SingleSelection);
+        table->setSelectionBehavior(look.rowSelect ? QAbstractItemView::SelectRows
+                                                   : QAbstractItemView::SelectItems);
+        // Attached once the selection behaves as it will: the current cell
+        // it shows is then selected as the user's would be.
         auto* m = new TGridTableModel(model, table);
         m->SetFixedCols(look.fixedCols);
         m->Attach(table);
@@ -167,11 +174,6 @@ struct TBuilder {
         const std::string name = model.Name();
         m->onDoubleClick = [&f, name](int, int) { f.Screens().DoubleClick(name); };
 
-        table->verticalHeader()->hide();
-        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        table->setSelectionMode(QAbstractItemView::SingleSelection);
-        table->setSelectionBehavior(look.rowSelect ? QAbstractItemView::SelectRows
-                                                   : QAbstractItemView::SelectItems);
         table->horizontalHeader()->setHighlightSections(false);
         // Header texts wrap rather than being cut in narrow columns.
         table->horizontalHeader()->setDefaultAlignment(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter | int(Qt::TextWordWrap)));

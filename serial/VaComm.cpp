@@ -16,7 +16,6 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,22 +102,6 @@ void ThreadEnded()
     std::lock_guard<std::mutex> g(t.m);
     if (--t.n == 0)
         t.none.Signal();
-}
-
-// Nice value of a thread priority, relative to the process.
-void ApplyPriority(int tid, TThreadPriority p)
-{
-    static const int offset[] = {19, 10, 5, 0, -5, -10, -20};
-    if (tid <= 0)
-        return;
-    errno = 0;
-    int base = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
-    if (errno != 0)
-        base = 0;
-    const int nice = std::clamp(base + offset[std::clamp(static_cast<int>(p), 0, 6)], -20, 19);
-    // Raising a priority needs a privilege an ordinary user may not have;
-    // the thread then keeps running at its present priority.
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
 }
 
 int MakeWakeFd()
@@ -294,7 +277,7 @@ struct TVaCustomComm::Impl {
 void TVaCustomComm::Impl::EventThread(std::shared_ptr<TVaEventThreadState> st)
 {
     st->tid = static_cast<int>(gettid());
-    ApplyPriority(st->tid, st->priority);
+    ApplyThreadPriority(st->tid, st->priority);
     const bool watchRx = (st->mask & EV_RXCHAR) != 0;
     bool watching = true;  // the device is alive
     bool armed = true;     // POLLIN wanted
@@ -441,7 +424,7 @@ TVaCustomComm::Impl::TWriteOutcome TVaCustomComm::Impl::WriteChunk(TVaWriteThrea
 void TVaCustomComm::Impl::WriteThread(std::shared_ptr<TVaWriteThreadState> st)
 {
     st->tid = static_cast<int>(gettid());
-    ApplyPriority(st->tid, st->priority);
+    ApplyThreadPriority(st->tid, st->priority);
     std::vector<uint8_t> chunk(static_cast<size_t>(std::max(st->queue.Capacity(), 1)));
     TVaWriteThreadState* raw = st.get();
     // The writer empties the queue itself before it says the purge is done:
@@ -909,14 +892,14 @@ void TVaCustomComm::SetEventPriority(TThreadPriority v)
 {
     eventPriority_ = v;
     if (auto e = impl_->EventState())
-        ApplyPriority(e->tid, v);
+        ApplyThreadPriority(e->tid, v);
 }
 
 void TVaCustomComm::SetWritePriority(TThreadPriority v)
 {
     writePriority_ = v;
     if (auto w = impl_->WriteState())
-        ApplyPriority(w->tid, v);
+        ApplyThreadPriority(w->tid, v);
 }
 
 void TVaCustomComm::ValueChanging(TVaPersistent* which)

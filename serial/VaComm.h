@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/VaPriority.h"
 #include "serial/VaSync.h"
 
 namespace kv {
@@ -61,10 +62,6 @@ enum TVaCommEvent : int {
 };
 
 enum TVaCommOption : int { coErrorChar, coNullStrip, coParityCheck };
-
-enum TThreadPriority : int {
-    tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical,
-};
 
 // Driver event bits (the values the event mask and AcceptEvents carry).
 constexpr uint32_t EV_RXCHAR = 0x0001;

@@ -1,35 +1,14 @@
 #include "session/Server.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <exception>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "serial/UiBridge.h"
+#include "serial/VaPriority.h"
 #include "session/Comm.h"
 #include "session/Joint.h"
 
 namespace kv {
-
-namespace {
-
-// Two steps above normal, one below time-critical: on this system a nice
-// value 10 below the process's (time-critical would be 20 below). Only a
-// privileged process may lower its nice value; otherwise the thread stays
-// at the process's priority.
-bool raisePriority()
-{
-    constexpr int kSteps = 10;
-    errno = 0;
-    int base = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
-    if (errno != 0)
-        base = 0;
-    const int nice = std::clamp(base - kSteps, -20, 19);
-    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice) == 0;
-}
-
-}  // namespace
 
 TCOMServer::TCOMServer()
 {
@@ -86,7 +65,10 @@ void TCOMServer::Terminate()
 
 void TCOMServer::execute()
 {
-    priorityRaised_.store(raisePriority());
+    // Two steps above normal: a nice value 10 below the process's. Only a
+    // privileged process may lower its nice value; otherwise the thread stays
+    // at the process's priority.
+    priorityRaised_.store(ApplyThreadPriority(static_cast<int>(gettid()), tpHighest));
     for (;;) {
         wake_.WaitMs(-1);
         if (terminated_.load())

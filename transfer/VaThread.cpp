@@ -1,34 +1,11 @@
 #include "transfer/VaThread.h"
 
 #include <pthread.h>
-#include <sys/resource.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 
 #include "serial/UiBridge.h"
 
 namespace kv {
-
-namespace {
-
-// A priority becomes a nice value relative to the process. Raising it needs
-// a privilege an ordinary user may lack; the thread then runs as it is.
-void ApplyNice(int tid, TThreadPriority p)
-{
-    static const int offset[] = {19, 10, 5, 0, -5, -10, -20};
-    if (tid <= 0)
-        return;
-    errno = 0;
-    int base = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
-    if (errno != 0)
-        base = 0;
-    const int nice = std::clamp(base + offset[std::clamp(static_cast<int>(p), 0, 6)], -20, 19);
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
-}
-
-}  // namespace
 
 TVaThread::~TVaThread()
 {
@@ -50,14 +27,14 @@ void TVaThread::Start()
 void TVaThread::SetPriority(TThreadPriority p)
 {
     priority_ = p;
-    ApplyNice(tid_, p);
+    ApplyThreadPriority(tid_, p);
 }
 
 void TVaThread::Run()
 {
     tid_ = static_cast<int>(gettid());
     pthread_setname_np(pthread_self(), "kv-transfer");
-    ApplyNice(tid_, priority_);
+    ApplyThreadPriority(tid_, priority_);
     try {
         Execute();
     } catch (...) {

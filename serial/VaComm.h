@@ -89,6 +89,14 @@ constexpr uint32_t CE_FRAME = 0x0008;     // framing error
 constexpr uint32_t CE_BREAK = 0x0010;     // break received
 constexpr uint32_t CE_IOE = 0x0400;       // device failed or hung up
 
+// Flush's flags and its two purges.
+constexpr int PURGE_TXABORT = 0x01;  // abort output
+constexpr int PURGE_RXABORT = 0x02;  // abort input
+constexpr int PURGE_TXCLEAR = 0x04;  // clear output
+constexpr int PURGE_RXCLEAR = 0x08;  // clear input
+constexpr int kPurgeInput = PURGE_RXABORT | PURGE_RXCLEAR;                              // 10
+constexpr int kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;  // 15
+
 // A small set of enumeration values (a bit per ordinal).
 template <class E>
 class TVaSet {
@@ -390,11 +398,11 @@ public:
     // The line errors the driver counted since the port opened; false when
     // the port is closed or the driver keeps no counts (pseudo-terminals).
     bool ErrorCounts(TVaErrorCounts& out);
-    // Flags: 0x01 abort output, 0x02 abort input, 0x04 clear output,
-    // 0x08 clear input.
+    // Flags: the PURGE_ bits. A flag for output also empties the write
+    // queue; one for input lets a parked event thread look again.
     void Flush(int flags);
-    void FlushInput() { Flush(10); }
-    void FlushAll() { Flush(15); }
+    void FlushInput() { Flush(kPurgeInput); }
+    void FlushAll() { Flush(kPurgeAll); }
     void Attach(TVaDispatcher* d);
     void Detach(TVaDispatcher* d);
 

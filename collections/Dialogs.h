@@ -6,7 +6,7 @@
 // thread, passes the user's actions into the form object and returns true
 // when the dialog was closed with "OK"; the caller then reads the form. The
 // window installs a Qt implementation; tests install
-// TScriptedCollectionDialogs (collections/ScriptedDialogs.h). The default
+// TScriptedCollectionDialogs (tests/support/ScriptedCollectionDialogs.h). The default
 // cancels every dialog. CollectionDialogs() refuses any thread but the UI
 // thread.
 #pragma once

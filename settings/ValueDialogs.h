@@ -3,7 +3,7 @@
 // Each dialog is a form object holding the dialog's state and rules (the key
 // filter of the number field, the range of the spin control, the `changed`
 // flags), and an implementation that shows it: the Qt window shows real
-// dialogs, tests answer from a script (settings/ScriptedValueDialogs.h).
+// dialogs, tests answer from a script (tests/support/ScriptedValueDialogs.h).
 // An implementation passes every user action into the form (KeyPress,
 // Select, SetPosition, SetTime, Check) and returns whether the dialog closed
 // with "OK"; the setting object then reads the result from the form.

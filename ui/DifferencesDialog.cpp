@@ -172,6 +172,11 @@ bool TQtBackupView::ExecuteDifferences(TFormDifferences& form)
     return dialog.exec() == QDialog::Accepted;
 }
 
+QProgressDialog* TQtBackupView::ProgressDialog() const
+{
+    return progress_;
+}
+
 void TQtBackupView::Progress(int done, int total, const std::string& what)
 {
     if (total <= 0) {

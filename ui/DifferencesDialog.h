@@ -51,7 +51,7 @@ public:
     void Progress(int done, int total, const std::string& what) override;
 
     // The progress dialog while a run shows one.
-    QProgressDialog* ProgressDialog() const { return progress_; }
+    QProgressDialog* ProgressDialog() const;
 
 private:
     QWidget* parent_;

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -36,6 +37,7 @@ TMainWindow::TMainWindow(TSettingsStore& store, const std::string& executable, Q
     new TTabPages(*form_, pageWidgets_, this);
     for (int i = 0; i < 4; ++i)
         new TStatusPanelView(form_->Panel(i), panels_[static_cast<size_t>(i)]);
+    backup_ = std::make_unique<TFormBackup>(*form_, *this);
     form_->ApplyControls();
 
     connect(Button("btnConnect"), &QPushButton::clicked, this, [this] { form_->btnConnectClick(); });
@@ -43,6 +45,10 @@ TMainWindow::TMainWindow(TSettingsStore& store, const std::string& executable, Q
     connect(Button("btnPort"), &QPushButton::clicked, this, [this] { form_->btnPortClick(); });
     connect(Button("btnExport"), &QPushButton::clicked, this, [this] { form_->btnExportClick(); });
     connect(Button(TForm1::TraceButton().name), &QPushButton::clicked, this, [this] { form_->btnTraceClick(); });
+    for (const auto& b : TFormBackup::Buttons()) {
+        const std::string name = b.name;
+        connect(Button(b.name), &QPushButton::clicked, this, [this, name] { backup_->Click(name); });
+    }
     connect(pages_, &QTabWidget::currentChanged, this, [this](int index) { form_->TabShown(index); });
 
     modeTicket_ = form_->modeShown.Subscribe([this] { showDevicePresence(); });
@@ -77,6 +83,7 @@ TMainWindow::~TMainWindow()
     const QObjectList children = this->children();
     for (QObject* child : children)
         delete child;
+    backup_.reset();
     form_.reset();
 }
 
@@ -104,18 +111,12 @@ void TMainWindow::buildFrame()
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(8, 6, 8, 6);
     for (const auto& b : TForm1::Buttons()) {
-        auto* button = new QPushButton(QString::fromUtf8(b.caption), this);
-        button->setObjectName(QString::fromUtf8(b.name));
-        button->setAutoDefault(false);
-        buttons->addWidget(button);
+        addButton(buttons, b);
         if (std::string(b.name) == "btnExport")
             buttons->addStretch(1);
     }
     // The fifth, usable while the window is busy.
-    auto* trace = new QPushButton(QString::fromUtf8(TForm1::TraceButton().caption), this);
-    trace->setObjectName(QString::fromUtf8(TForm1::TraceButton().name));
-    trace->setAutoDefault(false);
-    buttons->addWidget(trace);
+    addButton(buttons, TForm1::TraceButton());
 
     status_ = new QStatusBar(this);
     status_->setObjectName(QStringLiteral("StatusBar1"));
@@ -129,14 +130,35 @@ void TMainWindow::buildFrame()
         panels_[static_cast<size_t>(i)] = panel;
     }
 
+    QLayout* backups = buildBackupRow();
+
     // The client area is at least the designed size; the pages take what
     // the buttons and the status bar leave.
-    const int rest = buttons->sizeHint().height() + status_->sizeHint().height();
+    const int rest = buttons->sizeHint().height() + backups->sizeHint().height() + status_->sizeHint().height();
     pages_->setMinimumSize(kClientWidth, kClientHeight - rest);
 
     layout->addWidget(pages_, 1);
     layout->addLayout(buttons);
+    layout->addLayout(backups);
     layout->addWidget(status_);
+}
+
+QLayout* TMainWindow::buildBackupRow()
+{
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(8, 0, 8, 6);
+    for (const auto& b : TFormBackup::Buttons())
+        addButton(row, b);
+    row->addStretch(1);
+    return row;
+}
+
+void TMainWindow::addButton(QBoxLayout* row, const TControlName& control)
+{
+    auto* button = new QPushButton(QString::fromUtf8(control.caption), this);
+    button->setObjectName(QString::fromUtf8(control.name));
+    button->setAutoDefault(false);
+    row->addWidget(button);
 }
 
 void TMainWindow::centre()
@@ -248,6 +270,33 @@ void TMainWindow::ShowTrace()
 void TMainWindow::CloseWindow()
 {
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+// ---- TBackupView
+
+std::string TMainWindow::SnapshotSaveName()
+{
+    return backupDialogs_.SnapshotSaveName();
+}
+
+std::string TMainWindow::SnapshotOpenName()
+{
+    return backupDialogs_.SnapshotOpenName();
+}
+
+bool TMainWindow::ExecuteDifferences(TFormDifferences& form)
+{
+    return backupDialogs_.ExecuteDifferences(form);
+}
+
+void TMainWindow::Progress(int done, int total, const std::string& what)
+{
+    backupDialogs_.Progress(done, total, what);
+}
+
+QProgressDialog* TMainWindow::ProgressDialog() const
+{
+    return backupDialogs_.ProgressDialog();
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event)

@@ -1,9 +1,10 @@
 // The main window on Qt: the frame of TForm1.
 //
 // A page control with the seven tab pages (empty widgets named tbsNumbers
-// ... that the tabs' contents fill), the four bottom buttons, and a status
-// bar of four panels. Everything the window does goes through TForm1; this
-// class only shows it and passes the user's actions on.
+// ... that the tabs' contents fill), the four bottom buttons, the row of the
+// three backup buttons under them, and a status bar of four panels.
+// Everything the window does goes through TForm1 and TFormBackup; this class
+// only shows it and passes the user's actions on.
 #pragma once
 
 #include <QPointer>
@@ -11,11 +12,16 @@
 #include <array>
 #include <memory>
 
+#include "ui/BackupForm.h"
+#include "ui/DifferencesDialog.h"
 #include "ui/FormView.h"
 #include "ui/TraceDialog.h"
 #include "ui/Unit1.h"
 
+class QBoxLayout;
 class QLabel;
+class QLayout;
+class QProgressDialog;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
@@ -25,7 +31,7 @@ namespace kv {
 class TQtDeviceWatch;
 class TSettingsStore;
 
-class TMainWindow : public QWidget, public TForm1View {
+class TMainWindow : public QWidget, public TForm1View, public TBackupView {
 public:
     // The client area's size at the usual font; larger fonts make it grow.
     static constexpr int kClientWidth = 664;
@@ -35,6 +41,7 @@ public:
     ~TMainWindow() override;
 
     TForm1& Form() { return *form_; }
+    TFormBackup& Backup() { return *backup_; }
     QTabWidget* PageControl() const { return pages_; }
     // The tab page `index` (kTabNumbers ...), empty until its contents are placed.
     QWidget* Page(int index) const { return pageWidgets_[static_cast<size_t>(index)]; }
@@ -64,11 +71,22 @@ public:
     void ShowTrace() override;
     void CloseWindow() override;
 
+    // ---- TBackupView: the snapshot file dialogs, the table of differences
+    // and the progress dialog, modal over the window.
+    std::string SnapshotSaveName() override;
+    std::string SnapshotOpenName() override;
+    bool ExecuteDifferences(TFormDifferences& form) override;
+    void Progress(int done, int total, const std::string& what) override;
+    // The progress dialog while a run shows one.
+    QProgressDialog* ProgressDialog() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildFrame();
+    QLayout* buildBackupRow();
+    void addButton(QBoxLayout* row, const TControlName& control);
     void centre();
     // Panel 1 shows whether the device of the current port is present.
     void showDevicePresence();
@@ -82,7 +100,9 @@ private:
     std::unique_ptr<TQtDeviceWatch> devices_;
     int devicesTicket_ = 0;
     int modeTicket_ = 0;
+    TQtBackupView backupDialogs_{this};
     std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TFormBackup> backup_;
 };
 
 }  // namespace kv

@@ -28,6 +28,7 @@
 
 #include "SimProcess.h"
 #include "tests/ui/QtSupport.h"
+#include "tests/ui/WindowTest.h"
 #include "ui/DeviceWatch.h"
 #include "ui/Program.h"
 #include "ui/QtSettingsStore.h"
@@ -37,24 +38,11 @@
 using namespace kv;
 using test::Child;
 using test::TModalAnswers;
+using test::UserSettings;
 
 namespace {
 
 const std::string kLogout = std::string(5, '\x18') + std::string(9, '\r');
-
-// The user's settings live in a folder of this test program, set before the
-// application reads where they are.
-const std::string g_config = [] {
-    std::string dir = (std::filesystem::temp_directory_path() / ("kv-ui-window-" + std::to_string(getpid()))).string();
-    std::filesystem::create_directories(dir);
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    return dir;
-}();
-
-QSettings UserSettings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, "kvmanage", "kv20rcfg");
-}
 
 // Runs the event loop until the widget has been hidden, at most ms.
 bool WaitHidden(QWidget* w, int ms = 20000)
@@ -79,68 +67,7 @@ bool WaitHidden(QWidget* w, int ms = 20000)
     return !w->isVisible();
 }
 
-struct Window : ::testing::Test {
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<TQtSettingsStore> store;
-    std::unique_ptr<TProgram> program;
-    TModalAnswers answers;
-    // The messages shown, with their icons and details.
-    QStringList messages;
-    QStringList details;
-    std::vector<QMessageBox::Icon> icons;
-
-    void SetUp() override
-    {
-        QApplication::setQuitOnLastWindowClosed(false);
-        QSettings s = UserSettings();
-        s.clear();
-        s.sync();
-    }
-    void TearDown() override { program.reset(); }
-
-    void Start(std::vector<std::string> simArgs = {})
-    {
-        sim = std::make_unique<SimProcess>(std::move(simArgs));
-        QSettings s = UserSettings();
-        s.setValue("Software/kv20rm/Devices/COM1", QString::fromStdString(sim->Path()));
-        s.sync();
-        StartWindow();
-    }
-    void StartWindow()
-    {
-        store = std::make_unique<TQtSettingsStore>();
-        program = std::make_unique<TProgram>(*store, "/usr/local/bin/kv20rcfg");
-        W().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&W()));
-    }
-    TMainWindow& W() { return program->Window(); }
-    QString PanelText(int i) { return W().Panel(i)->text(); }
-    QPushButton* Button(const char* name) { return W().Button(name); }
-
-    // Answers for the dialogs, in the order they will show.
-    void TypePassword(const QString& password)
-    {
-        answers.Add([password](QWidget* d) {
-            auto* edit = Child<QLineEdit>(d, "edtPassword");
-            test::Type(edit, password);
-            QTest::keyClick(edit, Qt::Key_Return);
-        });
-    }
-    void AcknowledgeMessage()
-    {
-        answers.Add([this](QWidget* d) {
-            auto* box = qobject_cast<QMessageBox*>(d);
-            ASSERT_NE(box, nullptr);
-            messages.push_back(box->text());
-            icons.push_back(box->icon());
-            details.push_back(box->detailedText());
-            EXPECT_EQ(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
-            EXPECT_EQ(box->parentWidget(), &W());
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-        });
-    }
-    void Connect() { QTest::mouseClick(Button("btnConnect"), Qt::LeftButton); }
-};
+using Window = test::TWindowTest;
 
 TEST_F(Window, FrameHasThePagesButtonsAndPanelsInOrderAndKeepsItsSize)
 {

@@ -48,6 +48,15 @@ struct WindowFiles : test::TWindowTest {
     void Mark() { mark = sim->BytesFromTool().size(); }
     std::string Sent() const { return sim->BytesFromTool().substr(mark); }
     bool Idle() { return W().PageControl()->isEnabled() && W().Form().BusyCount() == 0 && !W().ProgressDialog(); }
+    // Every dialog shown had its answer, every answer was used, no message
+    // came, and the window is idle again.
+    void ExpectAnsweredAndIdle()
+    {
+        EXPECT_EQ(answers.Pending(), 0u);
+        EXPECT_EQ(answers.Unanswered(), 0);
+        EXPECT_TRUE(messages.empty());
+        EXPECT_TRUE(Idle());
+    }
 
     // Answers a file dialog with `path` typed into its name field.
     void AnswerFile(const std::string& path, QFileDialog::AcceptMode mode)
@@ -121,10 +130,7 @@ TEST_F(WindowFiles, TheExportWritesTheReportThroughTheSaveDialogAndCancelWritesA
     AnswerFile(dir / "office", QFileDialog::AcceptSave);  // the suffix comes from the dialog
     QTest::mouseClick(Button("btnExport"), Qt::LeftButton);
     kvtest::ExpectSameReport(ReadFile(path), kvtest::GoldenReport("factory-admin.txt"));
-    EXPECT_EQ(answers.Pending(), 0u);
-    EXPECT_EQ(answers.Unanswered(), 0);
-    EXPECT_TRUE(messages.empty());
-    EXPECT_TRUE(Idle());
+    ExpectAnsweredAndIdle();
 }
 
 TEST_F(WindowFiles, TheBackupRowFollowsTheConnectionAndWritesASnapshot)
@@ -157,12 +163,9 @@ TEST_F(WindowFiles, TheBackupRowFollowsTheConnectionAndWritesASnapshot)
     });
     ExpectProgress();
     QTest::mouseClick(Button("btnSnapshot"), Qt::LeftButton);
-    EXPECT_EQ(answers.Pending(), 0u);
-    EXPECT_EQ(answers.Unanswered(), 0);
+    ExpectAnsweredAndIdle();
     EXPECT_EQ(progressShown, 1);
     EXPECT_TRUE(busyUnderProgress);
-    EXPECT_TRUE(Idle());
-    EXPECT_TRUE(messages.empty());
 
     const std::string path = dir / "office.kvs";
     const std::string text = ReadFile(path);
@@ -193,11 +196,8 @@ TEST_F(WindowFiles, CompareShowsTheChangedItemsAndWritesNothing)
         EXPECT_EQ(d->findChild<QPushButton*>(QStringLiteral("btnCancel")), nullptr);
     });
     QTest::mouseClick(Button("btnCompare"), Qt::LeftButton);
-    EXPECT_EQ(answers.Pending(), 0u);
-    EXPECT_EQ(answers.Unanswered(), 0);
+    ExpectAnsweredAndIdle();
     EXPECT_EQ(Sent().find("SET\r"), std::string::npos) << "a compare writes nothing";
-    EXPECT_TRUE(Idle());
-    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(WindowFiles, RestoreWritesOnlyTheTickedDifferenceAndKeepsTheUndoSnapshot)
@@ -226,12 +226,9 @@ TEST_F(WindowFiles, RestoreWritesOnlyTheTickedDifferenceAndKeepsTheUndoSnapshot)
         EXPECT_EQ(table->item(0, 3)->text(), QString::fromUtf8(ResultText({TRestoreResult::Took, {}})));
     });
     QTest::mouseClick(Button("btnRestore"), Qt::LeftButton);
-    EXPECT_EQ(answers.Pending(), 0u);
-    EXPECT_EQ(answers.Unanswered(), 0);
+    ExpectAnsweredAndIdle();
     EXPECT_EQ(progressShown, 2);
     EXPECT_TRUE(busyUnderProgress);
-    EXPECT_TRUE(Idle());
-    EXPECT_TRUE(messages.empty());
 
     const std::string sent = Sent();
     EXPECT_NE(sent.find("SET\r101\r300\r"), std::string::npos) << sent;

@@ -1,6 +1,6 @@
 // The real window against kvsim, offscreen: its frame, the port dialog on
 // the user's settings file, connecting through the real password and
-// message dialogs, the busy state, and closing (by the close box and by a
+// message dialogs, the busy state, a unit that goes away, and closing (by the close box and by a
 // signal) with the logout before the port closes.
 #include <gtest/gtest.h>
 
@@ -302,6 +302,60 @@ TEST_F(Window, EscapeInThePasswordDialogLogsOut)
     ASSERT_GE(sent.size(), kLogout.size());
     EXPECT_EQ(sent.substr(sent.size() - kLogout.size()), kLogout);
     EXPECT_FALSE(W().Form().Comm().VaComm1.IsOpen());
+}
+
+TEST_F(Window, AUnitThatGoesAwayGivesOneMessageAndConnectingWorksWhenItIsBack)
+{
+    // COM1 opens a stable link to whichever terminal the unit has, as a
+    // by-id name does for a USB adapter plugged in again.
+    const std::string link = test::g_config + "/unit-tty";
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{"--link", link});
+    {
+        QSettings s = UserSettings();
+        s.setValue("Software/kv20rm/Devices/COM1", QString::fromStdString(link));
+    }
+    StartWindow();
+    TypePassword("1234");
+    Connect();
+    ASSERT_EQ(PanelText(2), QStringLiteral("Режим: Администратор"));
+
+    // The unit goes away while the window is idle and connected: the wait
+    // ends once the mode is shown as disconnected and the message answered,
+    // in whichever order they come, and the busy state has ended.
+    TStatusPanel& mode = W().Form().panelMode;
+    QEventLoop loop;
+    auto check = [&] {
+        if (mode.Text() == "Отключено" && !messages.isEmpty() && W().Form().panelBusy.Text() == "Готово")
+            loop.quit();
+    };
+    answers.Add([&](QWidget* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        ASSERT_NE(box, nullptr);
+        messages.push_back(box->text());
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        QTimer::singleShot(0, &loop, check);
+    });
+    const int ticket = mode.changed.Subscribe([&] { QTimer::singleShot(0, &loop, check); });
+    const int ticket2 = W().Form().panelBusy.changed.Subscribe([&] { QTimer::singleShot(0, &loop, check); });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    ::kill(sim->Pid(), SIGKILL);
+    loop.exec();
+    mode.changed.Unsubscribe(ticket);
+    W().Form().panelBusy.changed.Unsubscribe(ticket2);
+    EXPECT_EQ(PanelText(2), QStringLiteral("Отключено"));
+    EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
+    EXPECT_EQ(messages, QStringList{"COM1: Устройство отключено."});
+    EXPECT_FALSE(W().Form().Comm().VaComm1.IsOpen());
+    EXPECT_TRUE(Button("btnConnect")->isEnabled());
+    EXPECT_FALSE(Button("btnDisconnect")->isEnabled());
+
+    // Back again: the same button connects.
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{"--link", link});
+    TypePassword("1234");
+    Connect();
+    EXPECT_EQ(PanelText(2), QStringLiteral("Режим: Администратор"));
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(answers.Unanswered(), 0);
 }
 
 TEST_F(Window, AnExceptionOfAnotherThreadIsShownInAnErrorBox)

@@ -149,7 +149,8 @@ TEST_F(TransferDialog, CloseAnsweredNoLetsTheTransferFinish)
     };
     menu.localPath = source;
     menu.action = 30;
-    TFormYMU up(session, comm, menu);
+    auto owned = std::make_unique<TFormYMU>(session, comm, menu);
+    TFormYMU& up = *owned;
     const TSeen seen = Transfer(up, [&](QWidget* d) {
         // The close box, then "Отменить"; both times No.
         answers.Add(answerNo);
@@ -167,6 +168,12 @@ TEST_F(TransferDialog, CloseAnsweredNoLetsTheTransferFinish)
     ExpectMoving(seen, 5000);
     EXPECT_EQ(grid.Cell(1, 2), "long.pcm");
     EXPECT_EQ(answers.Unanswered(), 0);
+
+    // The window may release the form at once; the dialog goes later and
+    // no longer touches it.
+    owned.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(seen.dialog.isNull());
 }
 
 TEST_F(TransferDialog, WithoutATransferItStaysOpenUntilCancelled)

@@ -43,6 +43,17 @@ void FixSize(QDialog& dialog)
     dialog.setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 }
 
+void SetModalToParent(QWidget& dialog)
+{
+    dialog.setWindowModality(dialog.parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
+}
+
+int ExecModal(QDialog& dialog)
+{
+    SetModalToParent(dialog);
+    return dialog.exec();
+}
+
 // ---- TJobDialog
 
 void TJobDialog::RunModal(const QPointer<TJobDialog>& dialog)
@@ -50,7 +61,7 @@ void TJobDialog::RunModal(const QPointer<TJobDialog>& dialog)
     QEventLoop loop;
     connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
-    dialog->setWindowModality(Qt::ApplicationModal);
+    SetModalToParent(*dialog);
     dialog->show();
     if (dialog && dialog->isVisible())
         loop.exec(QEventLoop::DialogExec);

@@ -36,6 +36,16 @@ void AddOkCancel(QDialog& dialog, QBoxLayout& layout, QPushButton** ok = nullptr
 // A fixed border: the dialog keeps the size its layout asks for.
 void FixSize(QDialog& dialog);
 
+// The window's dialogs are modal to the window they are opened over (their
+// parent's), not to the whole program, so that the trace window, a window
+// of its own, stays usable while one of them is open. A dialog without a
+// parent is modal to the program. Set before the dialog is shown.
+void SetModalToParent(QWidget& dialog);
+
+// Shows dialog modally to its parent's window (exec() keeps that modality)
+// and returns its result.
+int ExecModal(QDialog& dialog);
+
 // A dialog whose actions run jobs, so that its handlers wait in nested
 // event loops: it is started once it is on the screen, and it ends itself
 // with accept() or reject() and deleteLater(). RunModal waits for it in a
@@ -46,7 +56,8 @@ class TJobDialog : public QDialog {
 public:
     using QDialog::QDialog;
 
-    // Shows dialog modally and returns once it has finished or is gone.
+    // Shows dialog modally to its parent's window and returns once it has
+    // finished or is gone.
     static void RunModal(const QPointer<TJobDialog>& dialog);
 
 protected:

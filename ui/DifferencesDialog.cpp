@@ -134,7 +134,7 @@ QStringList snapshotFilters()
 
 std::string chosen(QFileDialog& dialog)
 {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return QFile::encodeName(dialog.selectedFiles().front()).toStdString();
 }
@@ -169,7 +169,7 @@ std::string TQtBackupView::SnapshotOpenName()
 bool TQtBackupView::ExecuteDifferences(TFormDifferences& form)
 {
     TDifferencesDialog dialog(form, parent_);
-    return dialog.exec() == QDialog::Accepted;
+    return ExecModal(dialog) == QDialog::Accepted;
 }
 
 QProgressDialog* TQtBackupView::ProgressDialog() const
@@ -191,7 +191,7 @@ void TQtBackupView::Progress(int done, int total, const std::string& what)
         progress_->setMinimumDuration(0);
         progress_->setAutoClose(false);
         progress_->setAutoReset(false);
-        progress_->setWindowModality(Qt::WindowModal);
+        SetModalToParent(*progress_);
     }
     progress_->setMaximum(total);
     progress_->setValue(done);

@@ -5,13 +5,15 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "ui/DialogKit.h"
+
 namespace kv {
 
 namespace {
 
 std::optional<std::string> chosen(QFileDialog& dialog)
 {
-    if (dialog.exec() != QDialog::Accepted)
+    if (ExecModal(dialog) != QDialog::Accepted)
         return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.front().isEmpty())

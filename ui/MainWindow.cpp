@@ -80,6 +80,7 @@ TMainWindow::~TMainWindow()
     form_->modeShown.Unsubscribe(modeTicket_);
     devices_.reset();
     // Every widget and view watching the form's models goes before the form.
+    trace_.reset();
     const QObjectList children = this->children();
     for (QObject* child : children)
         delete child;
@@ -228,7 +229,7 @@ bool TMainWindow::ExecutePorts(TFormPorts& form)
         form.SetPresent(PortChoices(devices_->List().Devices()));
         dialog.ShowChoices();
     });
-    const bool ok = dialog.exec() == QDialog::Accepted;
+    const bool ok = ExecModal(dialog) == QDialog::Accepted;
     devices_->Unsubscribe(ticket);
     return ok;
 }
@@ -261,7 +262,7 @@ void TMainWindow::ExecuteClock(TFormClock& form)
 void TMainWindow::ShowTrace()
 {
     if (!trace_)
-        trace_ = new TTraceDialog(form_->Trace(), this);
+        trace_ = std::make_unique<TTraceDialog>(form_->Trace());
     trace_->show();
     trace_->raise();
     trace_->activateWindow();

@@ -7,7 +7,6 @@
 // only shows it and passes the user's actions on.
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -48,7 +47,7 @@ public:
     QPushButton* Button(const char* name) const;
     QLabel* Panel(int index) const { return panels_[static_cast<size_t>(index)]; }
     // The window "Журнал обмена", once it has been opened.
-    TTraceDialog* TraceWindow() const { return trace_; }
+    TTraceDialog* TraceWindow() const { return trace_.get(); }
 
     // The serial devices the window follows (the port dialog's list, the
     // port panel's presence); the system's unless replaced here.
@@ -96,7 +95,9 @@ private:
     std::array<QLabel*, 4> panels_{};
     QStatusBar* status_ = nullptr;
     bool waitCursor_ = false;
-    QPointer<TTraceDialog> trace_;
+    // A window of its own with no parent: the dialogs, modal to this window,
+    // block this window and the windows it parents, never the trace.
+    std::unique_ptr<TTraceDialog> trace_;
     std::unique_ptr<TQtDeviceWatch> devices_;
     int devicesTicket_ = 0;
     int modeTicket_ = 0;

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <stdexcept>
 
+#include "ui/DialogKit.h"
 #include "ui/PasswordDialog.h"
 
 namespace kv {
@@ -28,15 +29,14 @@ void TQtDialogs::MessageWithDetails(TMessageKind kind, const std::string& text, 
     box.setTextFormat(Qt::PlainText);
     if (!details.empty())
         box.setDetailedText(MessageText(details));
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
+    ExecModal(box);
 }
 
 TPasswordAnswer TQtDialogs::Password()
 {
     TFormPassword form;
     TPasswordDialog dialog(form, parent_);
-    const bool ok = dialog.exec() == QDialog::Accepted;
+    const bool ok = ExecModal(dialog) == QDialog::Accepted;
     return form.Answer(ok);
 }
 

@@ -21,7 +21,7 @@ template <typename D, typename F>
 bool run(F& form, QWidget* parent)
 {
     D dialog(form, parent);
-    return dialog.exec() == QDialog::Accepted;
+    return ExecModal(dialog) == QDialog::Accepted;
 }
 
 bool ask(QWidget* parent, const std::string& text, QMessageBox::StandardButtons buttons,
@@ -30,7 +30,7 @@ bool ask(QWidget* parent, const std::string& text, QMessageBox::StandardButtons 
     QMessageBox box(QMessageBox::Question, QString(), Q(text), buttons, parent);
     box.setObjectName(QStringLiteral("MessageDlg"));
     box.setDefaultButton(yes);
-    return box.exec() == yes;
+    return ExecModal(box) == yes;
 }
 
 }  // namespace

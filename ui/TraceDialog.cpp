@@ -114,6 +114,8 @@ void TTraceDialog::Save()
     dialog.setNameFilters({QStringLiteral("Текстовые файлы (*.txt)"), QStringLiteral("Все файлы (*)")});
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     dialog.selectFile(QString::fromUtf8(kProposedFile));
+    // Modal to the whole program: it may be opened over a message of the
+    // main window, whose loop can only end after this one has.
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     SaveTo(QFile::encodeName(dialog.selectedFiles().front()).toStdString());

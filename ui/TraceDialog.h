@@ -22,7 +22,8 @@ public:
     static constexpr const char* kClearCaption = "Очистить";
     static constexpr const char* kProposedFile = "kvmanage-trace.txt";
 
-    // A window of its own above `parent`, not modal.
+    // A window of its own, not modal. The main window gives it no parent:
+    // a window it parents is blocked by the dialogs modal to it.
     explicit TTraceDialog(TTraceLog& log, QWidget* parent = nullptr);
     ~TTraceDialog() override;
 

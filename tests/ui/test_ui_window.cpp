@@ -67,6 +67,14 @@ bool WaitHidden(QWidget* w, int ms = 20000)
     return !w->isVisible();
 }
 
+// A click as the window system delivers it: to the widget's window, which
+// a modal dialog blocks. (A click sent to the widget itself is never blocked.)
+void SystemClick(QWidget* w)
+{
+    QWidget* top = w->window();
+    QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, w->mapTo(top, w->rect().center()));
+}
+
 using Window = test::TWindowTest;
 
 TEST_F(Window, FrameHasThePagesButtonsAndPanelsInOrderAndKeepsItsSize)
@@ -545,6 +553,57 @@ TEST_F(Window, TheTraceWindowOpensAndWorksWhileTheWindowIsBusy)
     EXPECT_TRUE(trace->isVisible());
     W().close();
     EXPECT_FALSE(trace->isVisible());
+}
+
+TEST_F(Window, TheTraceWindowStaysUsableWhileAMessageIsModalToTheWindow)
+{
+    Start({"--no-echo"});
+    QPushButton* open = Button("btnTrace");
+    bool opened = false;
+    TStatusPanel& busy = W().Form().panelBusy;
+    const int ticket = busy.changed.Subscribe([&] {
+        if (opened)
+            return;
+        opened = true;
+        QTimer::singleShot(0, &W(), [&] { QTest::mouseClick(open, Qt::LeftButton); });
+    });
+    // The failed attempt's message comes while the trace is on the screen.
+    bool cleared = false;
+    bool reopened = true;
+    answers.Add([&](QWidget* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        TTraceDialog* trace = W().TraceWindow();
+        if (box && trace) {
+            messages.push_back(box->text());
+            EXPECT_EQ(box->parentWidget(), &W());
+            EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+            EXPECT_EQ(QApplication::activeModalWidget(), box);
+            EXPECT_TRUE(trace->isVisible());
+            const QString first = trace->View()->toPlainText().section(QLatin1Char('\n'), 0, 0);
+            EXPECT_FALSE(first.isEmpty());
+            SystemClick(Child<QPushButton>(trace, "btnTraceClear"));
+            cleared = test::WaitFor(trace->View()->document(), &QTextDocument::contentsChanged,
+                                    [&] { return !trace->View()->toPlainText().contains(first); }, 2000);
+            // The main window itself takes no click while its message is open.
+            trace->close();
+            SystemClick(open);
+            reopened = trace->isVisible();
+        }
+        if (box)
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        else if (auto* dialog = qobject_cast<QDialog*>(d))
+            dialog->reject();
+    });
+    Connect();
+    busy.changed.Unsubscribe(ticket);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(messages, QStringList{"COM1: Устройство не обнаружено."});
+    EXPECT_TRUE(cleared);
+    EXPECT_FALSE(reopened);
+    EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
+    // Once the message is answered the window takes clicks again.
+    SystemClick(open);
+    EXPECT_TRUE(W().TraceWindow()->isVisible());
 }
 
 }  // namespace

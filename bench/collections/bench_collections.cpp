@@ -12,10 +12,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "SimProcess.h"
+#include "bench/BenchSupport.h"
+#include "tests/support/TempDir.h"
 #include "collections/File.h"
 #include "tests/support/ScriptedCollectionDialogs.h"
 #include "collections/YModemU.h"
@@ -28,7 +29,8 @@
 
 namespace {
 
-constexpr int kBaud = 19200;
+using kvbench::kBaud;
+using kvbench::WireMs;
 constexpr size_t kFileSize = 80000;
 
 struct TCounts {
@@ -68,7 +70,7 @@ TRun Transfer(kv::TKvMenu& session, kv::TFormComm& comm, kv::SimProcess& sim, kv
 double Report(const char* what, const TRun& r)
 {
     const size_t bytes = r.bytes.fromTool + r.bytes.fromUnit;
-    const double wireMs = static_cast<double>(bytes) * 10.0 * 1000.0 / kBaud;
+    const double wireMs = WireMs(bytes);
     const double ratio = r.ms / wireMs;
     std::printf("%s of %zu bytes at %d baud: %.1f ms; wire time of the %zu bytes moved (%zu from the tool, %zu from the "
                 "unit) %.1f ms; ratio %.3f (goal < 1.05)%s\n",
@@ -87,18 +89,10 @@ int main()
     kv::TScriptedCollectionDialogs forms;
     dialogs.AnswerPassword("7777");
 
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kvbench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = tmpl;
-    std::string data(kFileSize, '\0');
-    std::mt19937 gen(42);
-    for (char& c : data)
-        c = static_cast<char>(gen() & 0xFF);
+    const kvtest::TTempDir temp;
+    const std::string& dir = temp.Path();
     const std::string source = dir + "/bench.pcm";
-    std::ofstream(source, std::ios::binary) << data;
+    const std::string data = kvbench::WriteRandomFile(source, kFileSize, 42);
 
     bool ok = true;
     {
@@ -142,7 +136,6 @@ int main()
         session.WaitIdle();
         server.Terminate();
     }
-    std::filesystem::remove_all(dir);
     kv::SetUiBridge(nullptr);
     return ok ? 0 : 1;
 }

@@ -19,6 +19,8 @@
 
 #include "ScriptedForm.h"
 #include "SimProcess.h"
+#include "bench/BenchSupport.h"
+#include "tests/support/TempDir.h"
 #include "serial/UiBridge.h"
 #include "serial/VaSync.h"
 #include "session/KvMenu.h"
@@ -30,12 +32,8 @@
 
 namespace {
 
-constexpr int kBaud = 19200;
-
-double WireMs(size_t bytes)
-{
-    return static_cast<double>(bytes) * 10.0 * 1000.0 / kBaud;
-}
+using kvbench::kBaud;
+using kvbench::WireMs;
 
 }  // namespace
 
@@ -52,12 +50,8 @@ int main(int argc, char** argv)
     kv::TScriptedCollectionDialogs forms;
     dialogs.AnswerPassword("7777");
 
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kvbench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = tmpl;
+    const kvtest::TTempDir temp;
+    const std::string& dir = temp.Path();
     const std::string path = dir + "/unit.kvs";
 
     std::vector<double> ratios;
@@ -105,7 +99,6 @@ int main(int argc, char** argv)
             std::printf("  message: %s\n", m.c_str());
         form.Close();
     }
-    std::filesystem::remove_all(dir);
     kv::SetUiBridge(nullptr);
     if (!ratios.empty()) {
         std::sort(ratios.begin(), ratios.end());

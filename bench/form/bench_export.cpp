@@ -19,6 +19,8 @@
 
 #include "ScriptedForm.h"
 #include "SimProcess.h"
+#include "bench/BenchSupport.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/ScriptedCollectionDialogs.h"
 #include "serial/UiBridge.h"
 #include "serial/VaSync.h"
@@ -28,12 +30,8 @@
 
 namespace {
 
-constexpr int kBaud = 19200;
-
-double WireMs(size_t bytes)
-{
-    return static_cast<double>(bytes) * 10.0 * 1000.0 / kBaud;
-}
+using kvbench::kBaud;
+using kvbench::WireMs;
 
 }  // namespace
 
@@ -46,12 +44,8 @@ int main()
     kv::TScriptedCollectionDialogs forms;
     dialogs.AnswerPassword("7777");
 
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kvbench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = tmpl;
+    const kvtest::TTempDir temp;
+    const std::string& dir = temp.Path();
     const std::string path = dir + "/settings.txt";
 
     bool ok = false;
@@ -92,7 +86,6 @@ int main()
         ok = dialogs.Messages().empty() && report.size() > 0 && ms / all < 1.1;
         form.Close();
     }
-    std::filesystem::remove_all(dir);
     kv::SetUiBridge(nullptr);
     return ok ? 0 : 1;
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "SimProcess.h"
+#include "bench/BenchSupport.h"
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
 #include "session/Comm.h"
@@ -259,7 +260,7 @@ bool pacedReads(int reads)
             unitBytes += rec[i].bytes;
     }
     unitBytes -= std::string("PC SYS>").size();
-    const double wireMs = static_cast<double>(unitBytes) * 10.0 * 1000.0 / 19200.0;
+    const double wireMs = kvbench::WireMs(unitBytes);
     if (errors) {
         std::printf("paced reads: %d failed reads\n", errors);
         return false;

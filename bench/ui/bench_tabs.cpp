@@ -28,22 +28,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "ScriptedForm.h"
 #include "SimProcess.h"
+#include "bench/BenchSupport.h"
+#include "tests/support/TempDir.h"
 #include "ui/Program.h"
 
 namespace {
 
-constexpr int kBaud = 19200;
+using kvbench::kBaud;
+using kvbench::WireMs;
 constexpr size_t kFileSize = 80000;
-
-double WireMs(size_t bytes)
-{
-    return static_cast<double>(bytes) * 10.0 * 1000.0 / kBaud;
-}
 
 double CpuMs()
 {
@@ -102,18 +99,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kvbench-ui-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = tmpl;
-    std::string data(kFileSize, '\0');
-    std::mt19937 gen(7);
-    for (char& c : data)
-        c = static_cast<char>(gen() & 0xFF);
+    const kvtest::TTempDir temp;
+    const std::string& dir = temp.Path();
     const std::string source = dir + "/bench.pcm";
-    std::ofstream(source, std::ios::binary) << data;
+    kvbench::WriteRandomFile(source, kFileSize, 7);
 
     bool ok = true;
     {
@@ -173,6 +162,5 @@ int main(int argc, char** argv)
                     100.0 * cpu / ms);
         ok = loaded && shown && answers.unexpected == 0 && load < 1.1 && upload < 1.05 && cpu / ms < 0.03;
     }
-    std::filesystem::remove_all(dir);
     return ok ? 0 : 1;
 }

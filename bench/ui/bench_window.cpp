@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 #include "SimProcess.h"
+#include "bench/BenchSupport.h"
 #include "ui/Program.h"
 #include "ui/SettingsStore.h"
 
@@ -193,11 +194,11 @@ int main(int argc, char** argv)
                 if (records[r].dir != TranscriptRecord::Dir::FromUnit)
                     continue;
                 unitBytes += records[r].bytes.size();
-                const double sentEnd = records[r].ms + records[r].bytes.size() * 10.0 * 1000.0 / 19200.0;
+                const double sentEnd = records[r].ms + kvbench::WireMs(records[r].bytes.size());
                 if (r + 1 < records.size())
                     ownMs += std::max(0.0, records[r + 1].ms - sentEnd);
             }
-            const double wireMs = unitBytes * 10.0 * 1000.0 / 19200.0;
+            const double wireMs = kvbench::WireMs(unitBytes);
             const double toolMs = connectMs - answer.openMs;
             ratios.push_back(toolMs / wireMs);
             gaps.push_back(ownMs);

@@ -24,36 +24,13 @@
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/ScriptedValueDialogs.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/UiThread.h"
 
 namespace kvtest {
 
 inline const char* const kSystemPassword = "7777";
 inline const char* const kAdminPassword = "1234";
-
-// A private folder removed with everything in it.
-class TTempDir {
-public:
-    TTempDir()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "kvcoll-XXXXXX").string();
-        if (!mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~TTempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // A kvsim state file with the given item lines (code page 1251 texts).
 class TStateFile {

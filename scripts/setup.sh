@@ -1,7 +1,8 @@
 # Shared by test.sh, run.sh and .ci/run: installs missing Debian packages
 # and configures and builds a tree. Sourced, not run.
 
-KV_PACKAGES=(cmake g++ make pkg-config libgtest-dev qt6-base-dev libudev-dev qt6-translations-l10n dpkg-dev lrzsz)
+KV_PACKAGES=(cmake g++ make pkg-config libgtest-dev qt6-base-dev libudev-dev qt6-translations-l10n dpkg-dev lrzsz
+    libsndfile1-dev libsoxr-dev libebur128-dev sox libsox-fmt-all lame espeak-ng)
 
 kv_missing_packages() {
     local p missing=()

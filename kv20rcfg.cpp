@@ -1,9 +1,9 @@
 // kv20rcfg: the configuration tool's window.
 #include <QApplication>
 
-#include "ui/Program.h"
-#include "ui/QtSettingsStore.h"
-#include "ui/QtTranslations.h"
+#include "ui/qt/Program.h"
+#include "ui/qt/QtSettingsStore.h"
+#include "ui/qt/QtTranslations.h"
 
 int main(int argc, char** argv)
 {

@@ -36,9 +36,9 @@
 #include "session/Dialogs.h"
 #include "session/KvMenu.h"
 #include "settings/Catalogue.h"
-#include "ui/Backup.h"
+#include "backup/Backup.h"
 #include "ui/Export.h"
-#include "ui/FormView.h"
+#include "ui/Form1View.h"
 #include "ui/Unit1.h"
 
 using namespace kv;

@@ -3,7 +3,7 @@
 #include "session/Comm.h"
 #include "session/Dialogs.h"
 #include "ui/Ports.h"
-#include "ui/Trace.h"
+#include "trace/Trace.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ui/doctor/Doctor.h"
+#include "doctor/Doctor.h"
 
 namespace kv {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "serial/VaComm.h"
-#include "ui/doctor/SerialDevices.h"
+#include "doctor/SerialDevices.h"
 
 namespace kv {
 

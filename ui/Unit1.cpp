@@ -4,11 +4,11 @@
 #include <new>
 
 #include "collections/Factory.h"
-#include "ui/BackupForm.h"
+#include "ui/FormBackup.h"
 #include "ui/ConnectionDoctor.h"
 #include "ui/Export.h"
 #include "ui/Screens.h"
-#include "ui/doctor/SerialDevices.h"
+#include "doctor/SerialDevices.h"
 
 namespace kv {
 

@@ -4,7 +4,7 @@
 // objects and port owner, and holds the window's rules: the start-up order,
 // the nesting busy state, the status texts and controls of each session
 // mode, the four bottom buttons, the tabs' loaded marks and the close rules.
-// It reaches widgets only through TForm1View (ui/FormView.h), so the same
+// It reaches widgets only through TForm1View (ui/Form1View.h), so the same
 // rules run in the Qt window and, headless, in tests.
 //
 // Everything here runs on the UI thread. Every handler that may wait for the
@@ -25,9 +25,9 @@
 #include "session/Server.h"
 #include "settings/Catalogue.h"
 #include "settings/View.h"
-#include "ui/FormView.h"
+#include "ui/Form1View.h"
 #include "ui/Ports.h"
-#include "ui/Trace.h"
+#include "trace/Trace.h"
 
 namespace kv {
 

@@ -27,7 +27,7 @@
 #include "tests/support/ScriptedCollectionDialogs.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/ScriptedValueDialogs.h"
-#include "ui/Backup.h"
+#include "backup/Backup.h"
 #include "ui/Unit1.h"
 
 namespace {

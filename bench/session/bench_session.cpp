@@ -29,7 +29,7 @@
 #include "session/KvMenu.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "session/Server.h"
-#include "ui/Trace.h"
+#include "trace/Trace.h"
 
 using namespace kv;
 

@@ -34,7 +34,7 @@
 #include "SimProcess.h"
 #include "bench/BenchSupport.h"
 #include "tests/support/TempDir.h"
-#include "ui/Program.h"
+#include "ui/qt/Program.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 
 #include "SimProcess.h"
 #include "bench/BenchSupport.h"
-#include "ui/Program.h"
+#include "ui/qt/Program.h"
 #include "ui/SettingsStore.h"
 
 using namespace kv;

@@ -20,7 +20,7 @@
 #include <fstream>
 
 #include "tests/support/TextAssert.h"
-#include "ui/doctor/Doctor.h"
+#include "doctor/Doctor.h"
 
 namespace fs = std::filesystem;
 using namespace kv;

@@ -13,7 +13,7 @@
 #include <set>
 #include <unistd.h>
 
-#include "ui/doctor/SerialDevices.h"
+#include "doctor/SerialDevices.h"
 
 namespace fs = std::filesystem;
 using namespace kv;

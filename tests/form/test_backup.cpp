@@ -21,8 +21,8 @@
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/ScriptedValueDialogs.h"
 #include "tests/support/UnitSession.h"
-#include "ui/Backup.h"
-#include "ui/BackupForm.h"
+#include "backup/Backup.h"
+#include "ui/FormBackup.h"
 #include "ui/Screens.h"
 #include "ui/Unit1.h"
 

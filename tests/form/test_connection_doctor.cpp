@@ -15,7 +15,7 @@
 #include "tests/support/TextAssert.h"
 #include "ui/ConnectionDoctor.h"
 #include "ui/Ports.h"
-#include "ui/Trace.h"
+#include "trace/Trace.h"
 
 using namespace kv;
 using namespace kvtest;

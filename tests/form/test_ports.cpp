@@ -5,7 +5,7 @@
 #include "ScriptedForm.h"
 #include "serial/VaComm.h"
 #include "ui/Ports.h"
-#include "ui/doctor/SerialDevices.h"
+#include "doctor/SerialDevices.h"
 
 using namespace kv;
 

@@ -12,8 +12,8 @@
 #include "collections/MenuDlg.h"
 #include "session/KvMenu.h"
 #include "settings/Catalogue.h"
-#include "ui/Backup.h"
-#include "ui/Snapshot.h"
+#include "backup/Backup.h"
+#include "backup/Snapshot.h"
 
 using namespace kv;
 

@@ -6,7 +6,7 @@
 #include "session/Cp1251.h"
 #include "tests/support/TextAssert.h"
 #include "transfer/VaProtocol.h"
-#include "ui/Trace.h"
+#include "trace/Trace.h"
 
 using namespace kv;
 using namespace kvtest;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/FormView.h"
+#include "ui/Form1View.h"
 #include "ui/SettingsStore.h"
 
 namespace kv {

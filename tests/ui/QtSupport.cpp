@@ -16,7 +16,7 @@
 #include <QTest>
 #include <unistd.h>
 
-#include "ui/QtTranslations.h"
+#include "ui/qt/QtTranslations.h"
 
 namespace kv::test {
 

@@ -13,7 +13,7 @@
 #include <ostream>
 #include <functional>
 
-#include "ui/doctor/SerialDevices.h"
+#include "doctor/SerialDevices.h"
 
 namespace kv::test {
 

@@ -18,8 +18,8 @@
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/SimProcess.h"
 #include "tests/ui/QtSupport.h"
-#include "ui/QtUiBridge.h"
-#include "ui/QtValueDialogs.h"
+#include "ui/qt/QtUiBridge.h"
+#include "ui/qt/QtValueDialogs.h"
 
 namespace kv::test {
 

@@ -1,13 +1,13 @@
 #include "tests/ui/SampleDialogs.h"
 
-#include "ui/Choice.h"
-#include "ui/Code.h"
-#include "ui/Directory.h"
-#include "ui/List2.h"
-#include "ui/MailAdd.h"
-#include "ui/MenuItm.h"
-#include "ui/Number.h"
-#include "ui/Time.h"
+#include "ui/qt/Choice.h"
+#include "ui/qt/Code.h"
+#include "ui/qt/Directory.h"
+#include "ui/qt/List2.h"
+#include "ui/qt/MailAdd.h"
+#include "ui/qt/MenuItm.h"
+#include "ui/qt/Number.h"
+#include "ui/qt/Time.h"
 
 namespace kv::test {
 

@@ -22,8 +22,8 @@
 
 #include "SimProcess.h"
 #include "tests/ui/QtSupport.h"
-#include "ui/Program.h"
-#include "ui/QtSettingsStore.h"
+#include "ui/qt/Program.h"
+#include "ui/qt/QtSettingsStore.h"
 
 namespace kv::test {
 

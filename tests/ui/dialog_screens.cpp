@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "tests/ui/SampleDialogs.h"
-#include "ui/QtTranslations.h"
+#include "ui/qt/QtTranslations.h"
 
 int main(int argc, char** argv)
 {

@@ -18,7 +18,7 @@
 #include "ScriptedForm.h"
 #include "SimProcess.h"
 #include "tests/ui/QtSupport.h"
-#include "ui/Program.h"
+#include "ui/qt/Program.h"
 
 namespace {
 

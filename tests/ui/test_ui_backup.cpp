@@ -14,7 +14,7 @@
 #include <QTest>
 
 #include "tests/ui/QtSupport.h"
-#include "ui/DifferencesDialog.h"
+#include "ui/qt/QtBackupView.h"
 
 using namespace kv;
 

@@ -5,7 +5,7 @@
 #include <QTimer>
 
 #include "tests/support/BridgeContract.h"
-#include "ui/QtUiBridge.h"
+#include "ui/qt/QtUiBridge.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <QTimer>
 
 #include "tests/ui/QtUnitSession.h"
-#include "ui/Clock.h"
+#include "ui/qt/Clock.h"
 
 namespace kv {
 namespace {

@@ -19,8 +19,8 @@
 #include "serial/UiBridge.h"
 #include "settings/Settings.h"
 #include "tests/ui/QtSupport.h"
-#include "ui/DialogKit.h"
-#include "ui/QtValueDialogs.h"
+#include "ui/qt/DialogKit.h"
+#include "ui/qt/QtValueDialogs.h"
 
 namespace kv {
 namespace {

@@ -11,7 +11,7 @@
 #include <QTest>
 
 #include "tests/ui/QtSupport.h"
-#include "ui/FileDialogs.h"
+#include "ui/qt/FileDialogs.h"
 
 namespace kv {
 namespace {

@@ -22,7 +22,7 @@
 #include "SentBytes.h"
 #include "SimProcess.h"
 #include "tests/ui/QtSupport.h"
-#include "ui/Program.h"
+#include "ui/qt/Program.h"
 #include "ui/Screens.h"
 
 using namespace kv;

@@ -18,9 +18,9 @@
 #include <unistd.h>
 
 #include "tests/ui/QtSupport.h"
-#include "ui/DeviceWatch.h"
-#include "ui/QtTranslations.h"
-#include "ui/TraceDialog.h"
+#include "ui/qt/DeviceWatch.h"
+#include "ui/qt/QtTranslations.h"
+#include "ui/qt/TraceDialog.h"
 
 namespace kv {
 namespace {

@@ -17,7 +17,7 @@
 #include "settings/View.h"
 #include "TransferRig.h"
 #include "tests/ui/QtUnitSession.h"
-#include "ui/YModemU.h"
+#include "ui/qt/YModemU.h"
 
 namespace kv {
 namespace {

@@ -18,7 +18,7 @@
 #include <memory>
 #include <thread>
 
-#include "ui/ViewAdapters.h"
+#include "ui/qt/ViewAdapters.h"
 
 using namespace kv;
 

@@ -29,11 +29,11 @@
 #include "SimProcess.h"
 #include "tests/ui/QtSupport.h"
 #include "tests/ui/WindowTest.h"
-#include "ui/DeviceWatch.h"
-#include "ui/Program.h"
-#include "ui/QtSettingsStore.h"
+#include "ui/qt/DeviceWatch.h"
+#include "ui/qt/Program.h"
+#include "ui/qt/QtSettingsStore.h"
 #include "ui/Screens.h"
-#include "ui/TraceDialog.h"
+#include "ui/qt/TraceDialog.h"
 
 using namespace kv;
 using test::Child;

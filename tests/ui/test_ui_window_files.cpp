@@ -19,7 +19,7 @@
 #include "tests/support/UnitSession.h"
 #include "tests/ui/QtSupport.h"
 #include "tests/ui/WindowTest.h"
-#include "ui/Backup.h"
+#include "backup/Backup.h"
 
 using namespace kv;
 using test::Child;

@@ -1,0 +1,781 @@
+#include "backup/Backup.h"
+
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "collections/File.h"
+#include "collections/ListDlg.h"
+#include "collections/MailDlg.h"
+#include "collections/MenuDlg.h"
+#include "collections/Wire.h"
+#include "collections/YModemU.h"
+#include "session/KvMenu.h"
+#include "settings/Catalogue.h"
+#include "ui/Export.h"
+#include "ui/Unit1.h"
+
+namespace kv {
+
+namespace {
+
+// The tabs a snapshot reads, in the order the settings export reads them.
+constexpr int kReadOrder[] = {kTabNumbers, kTabGreetings, kTabTime, kTabMenu, kTabMail, kTabSysParams, kTabMessages};
+
+// A snapshot file is a few kilobytes; anything this large is not one.
+constexpr std::uintmax_t kMaxSnapshotBytes = 16u << 20;
+
+std::string joined(const std::vector<std::string>& lines, const char* separator)
+{
+    std::string out;
+    for (const std::string& line : lines) {
+        if (!out.empty())
+            out += separator;
+        // Messages that quote the unit's line keep its CR; it ends nothing here.
+        std::string clean = line;
+        while (!clean.empty() && (clean.back() == '\r' || clean.back() == '\n'))
+            clean.pop_back();
+        out += clean;
+    }
+    return out;
+}
+
+std::string versionText(int32_t v)
+{
+    return Format("%d.%d.%d", v / 10000, v % 10000 / 100, v % 100);
+}
+
+std::string codeText(int32_t code)
+{
+    // A call code as the screens show it.
+    if (code == 0)
+        return "не назначен";
+    if (code >= 1 && code <= 9)
+        return std::to_string(code);
+    return code == 10 ? "0" : std::to_string(code);
+}
+
+std::string fileText(const TSnapshotLayout::TSlot& slot, const TVoiceFileValues& f)
+{
+    if (f.name.empty())
+        return slot.system ? TFile::kEmpty : TMenuDlg::kNoFile;
+    return f.name + " (" + std::to_string(f.size) + ")";
+}
+
+// Index of the mailbox `owner` among the valid records, or -1.
+int32_t boxIndex(const TMailDlg& mail, const std::string& owner)
+{
+    for (int32_t i = 0; i < mail.boxCount && static_cast<size_t>(i) < mail.boxes.size(); ++i)
+        if (mail.boxes[static_cast<size_t>(i)].owner == owner)
+            return i;
+    return -1;
+}
+
+const TBoxValues* findBox(const std::vector<TBoxValues>& boxes, const std::string& owner)
+{
+    for (const TBoxValues& b : boxes)
+        if (b.owner == owner)
+            return &b;
+    return nullptr;
+}
+
+// The unit's and the file's values of `code` when they differ, else two
+// nulls. A value the file holds but the unit's snapshot does not (a system
+// item, read in administrator mode) counts as not compared.
+template <class TValue>
+std::pair<const TValue*, const TValue*> differing(const std::map<int32_t, TValue>& unit,
+                                                  const std::map<int32_t, TValue>& file, int32_t code,
+                                                  int& notCompared)
+{
+    auto f = file.find(code);
+    if (f == file.end())
+        return {nullptr, nullptr};
+    auto u = unit.find(code);
+    if (u == unit.end()) {
+        ++notCompared;
+        return {nullptr, nullptr};
+    }
+    if (u->second == f->second)
+        return {nullptr, nullptr};
+    return {&u->second, &f->second};
+}
+
+bool isFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+// ---- collecting the core's messages
+
+TMessageCapture::TMessageCapture() : previous_(Dialogs()), installed_(*this) {}
+
+TMessageCapture::~TMessageCapture() = default;
+
+void TMessageCapture::Message(TMessageKind, const std::string& text)
+{
+    std::lock_guard<std::mutex> g(m_);
+    messages_.push_back(text);
+}
+
+TPasswordAnswer TMessageCapture::Password()
+{
+    return previous_.Password();
+}
+
+std::vector<std::string> TMessageCapture::Take()
+{
+    std::lock_guard<std::mutex> g(m_);
+    std::vector<std::string> out;
+    out.swap(messages_);
+    return out;
+}
+
+// ---- differences
+
+const char* TDifference::Operation() const
+{
+    switch (kind) {
+    case ListAdd: return "ADD";
+    case ListRemove: return "REMOVE";
+    case MailCreate: return "CREATE";
+    case MailEdit: return "EDIT";
+    case MailDelete: return "DELETE";
+    default: return "";
+    }
+}
+
+std::string ShownValue(bool present, const std::string& text)
+{
+    return present ? "\"" + text + "\"" : "нет";
+}
+
+TComparison Compare(const TSnapshotLayout& layout, const TSnapshot& unit, const TSnapshot& file)
+{
+    TComparison result;
+    auto add = [&result](TDifference d) { result.differences.push_back(std::move(d)); };
+
+    if (unit.firmware != file.firmware) {
+        TDifference d;
+        d.kind = TDifference::Firmware;
+        d.name = "Версия прошивки";
+        d.unitText = versionText(unit.firmware);
+        d.fileText = versionText(file.firmware);
+        d.checked = false;
+        add(d);
+    }
+
+    auto params = [&](int32_t low, int32_t high) {
+        for (const auto& p : layout.Params()) {
+            if (p.code < low || p.code > high)
+                continue;
+            const auto [u, f] = differing(unit.params, file.params, p.code, result.notCompared);
+            if (!u)
+                continue;
+            TDifference d;
+            d.kind = TDifference::Param;
+            d.code = p.code;
+            d.system = p.system;
+            d.name = p.name;
+            d.unitText = TSnapshotLayout::Display(p, *u);
+            d.fileText = TSnapshotLayout::Display(p, *f);
+            add(d);
+        }
+    };
+
+    auto list = [&] {
+        std::map<std::string, int> onUnit, inFile;
+        for (const auto& e : unit.list)
+            ++onUnit[e];
+        for (const auto& e : file.list)
+            ++inFile[e];
+        std::vector<std::string> entries;
+        for (const auto& [e, n] : onUnit)
+            entries.push_back(e);
+        for (const auto& [e, n] : inFile)
+            if (!onUnit.count(e))
+                entries.push_back(e);
+        std::stable_sort(entries.begin(), entries.end(), NaturalLess);
+        for (const std::string& e : entries) {
+            const int u = onUnit.count(e) ? onUnit[e] : 0;
+            const int f = inFile.count(e) ? inFile[e] : 0;
+            for (int i = 0; i < std::abs(u - f); ++i) {
+                TDifference d;
+                d.kind = u > f ? TDifference::ListRemove : TDifference::ListAdd;
+                d.entry = e;
+                d.name = "Добавочные номера: " + e;
+                d.onUnit = u > f;
+                d.inFile = f > u;
+                (d.onUnit ? d.unitText : d.fileText) = e;
+                add(d);
+            }
+        }
+    };
+
+    auto menus = [&](bool greetings) {
+        for (const auto& m : layout.Menus()) {
+            if ((m.code >= 20) != greetings)
+                continue;
+            auto f = file.menus.find(m.code);
+            auto u = unit.menus.find(m.code);
+            if (f == file.menus.end() || u == unit.menus.end())
+                continue;
+            if (u->second.callCode != f->second.callCode) {
+                TDifference d;
+                d.kind = TDifference::MenuCode;
+                d.code = m.code;
+                d.name = m.name + ": Код вызова";
+                d.unitText = codeText(u->second.callCode);
+                d.fileText = codeText(f->second.callCode);
+                add(d);
+            }
+            for (int k = 0; k < 10; ++k) {
+                const std::string& uk = u->second.keys[static_cast<size_t>(k)];
+                const std::string& fk = f->second.keys[static_cast<size_t>(k)];
+                if (uk == fk)
+                    continue;
+                TDifference d;
+                d.kind = TDifference::MenuKey;
+                d.code = m.code;
+                d.key = k;
+                d.name = m.name + ": Действие на " + std::to_string(k);
+                d.unitText = uk;
+                d.fileText = fk;
+                add(d);
+            }
+        }
+    };
+
+    auto mail = [&] {
+        std::vector<std::string> owners;
+        for (const auto& b : unit.boxes)
+            owners.push_back(b.owner);
+        for (const auto& b : file.boxes)
+            if (!findBox(unit.boxes, b.owner))
+                owners.push_back(b.owner);
+        std::stable_sort(owners.begin(), owners.end(), NaturalLess);
+        for (const std::string& owner : owners) {
+            const TBoxValues* u = findBox(unit.boxes, owner);
+            const TBoxValues* f = findBox(file.boxes, owner);
+            if (u && f && u->size == f->size)
+                continue;
+            TDifference d;
+            d.entry = owner;
+            d.onUnit = u != nullptr;
+            d.inFile = f != nullptr;
+            d.kind = !u ? TDifference::MailCreate : !f ? TDifference::MailDelete : TDifference::MailEdit;
+            d.name = "Ящик " + owner + (d.kind == TDifference::MailEdit ? ": Размер" : "");
+            if (u)
+                d.unitText = FormatMinSec(u->size);
+            if (f)
+                d.fileText = FormatMinSec(f->size);
+            add(d);
+        }
+    };
+
+    auto files = [&] {
+        for (const auto& slot : layout.Slots()) {
+            const auto [u, f] = differing(unit.files, file.files, slot.code, result.notCompared);
+            if (!u)
+                continue;
+            TDifference d;
+            d.kind = TDifference::VoiceFile;
+            d.code = slot.code;
+            d.system = slot.system;
+            d.name = slot.name;
+            d.onUnit = !u->name.empty();
+            d.inFile = !f->name.empty();
+            d.unitText = fileText(slot, *u);
+            d.fileText = fileText(slot, *f);
+            add(d);
+        }
+    };
+
+    params(100, 104);
+    list();
+    menus(true);
+    params(110, 124);
+    menus(false);
+    mail();
+    params(0, 99);
+    params(500, 599);
+    files();
+    return result;
+}
+
+// ---- restore summary
+
+const char* ResultWord(TRestoreResult::TState state)
+{
+    switch (state) {
+    case TRestoreResult::Took: return "записано";
+    case TRestoreResult::Refused: return "отказ";
+    case TRestoreResult::NotTaken: return "не принято";
+    case TRestoreResult::Skipped: return "пропущено";
+    case TRestoreResult::NotWritten: return "не записано";
+    }
+    return "";
+}
+
+std::string ResultText(const TRestoreResult& result)
+{
+    return std::string(ResultWord(result.state)) + (result.detail.empty() ? "" : ": " + result.detail);
+}
+
+int TRestoreSummary::Count(TRestoreResult::TState state) const
+{
+    return static_cast<int>(std::count_if(items.begin(), items.end(),
+                                          [state](const TItem& i) { return i.result.state == state; }));
+}
+
+bool TRestoreSummary::Complete() const
+{
+    return systemSkipped == 0 && Count(TRestoreResult::Took) == static_cast<int>(items.size());
+}
+
+// ---- file names
+
+std::string VoiceFolder(const std::string& snapshotPath)
+{
+    return snapshotPath + ".files";
+}
+
+std::string VoiceFilePath(const std::string& snapshotPath, int32_t code, const std::string& name)
+{
+    return VoiceFolder(snapshotPath) + "/" + Format("%.2d", code) + "/" + name;
+}
+
+bool SafeFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
+std::string UndoPath(const std::string& filePath)
+{
+    const time_t now = ::time(nullptr);
+    struct tm local {};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    const size_t n = ::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = filePath + ".undo-" + std::string(stamp, n);
+    std::string path = base;
+    struct stat st {};
+    for (int i = 2; ::lstat(path.c_str(), &st) == 0 || ::lstat(VoiceFolder(path).c_str(), &st) == 0; ++i)
+        path = base + "-" + std::to_string(i);
+    return path;
+}
+
+// ---- the jobs
+
+TBackup::TBackup(TForm1& form) : form_(form), layout_(form.Catalogue()) {}
+
+std::string TBackup::Device() const
+{
+    return form_.Devices().Device(form_.Session().port);
+}
+
+bool TBackup::connected() const
+{
+    const int mode = form_.Session().mode;
+    return mode == kModeAdmin || mode == kModeSystem;
+}
+
+void TBackup::progress(int done, int total, const std::string& what)
+{
+    if (onProgress)
+        onProgress(done, total, what);
+}
+
+void TBackup::run(TJoint1* object, int action)
+{
+    TKvMenu& session = form_.Session();
+    object->action = action;
+    session.Run(object);
+    session.WaitIdle();
+}
+
+bool TBackup::ReadUnit(TSnapshot& snapshot, bool reread, std::string& error)
+{
+    if (form_.Closed() || !connected()) {
+        error = "Нет подключения к устройству.";
+        return false;
+    }
+    TForm1::THandlerScope scope(form_);
+    form_.BeginBusy();
+    std::vector<std::string> messages;
+    {
+        TMessageCapture capture;
+        if (reread)
+            form_.loaded.fill(false);
+        const int total = static_cast<int>(std::size(kReadOrder));
+        int done = 0;
+        for (int tab : kReadOrder) {
+            if (!connected())
+                break;
+            progress(done++, total, TForm1::TabPages()[static_cast<size_t>(tab)].caption);
+            if (form_.loaded[static_cast<size_t>(tab)])
+                continue;
+            form_.TabShown(tab);
+            form_.Session().WaitIdle();
+        }
+        messages = capture.Take();
+    }
+    form_.EndBusy();
+    if (!connected()) {
+        messages.insert(messages.begin(), "Связь с устройством прервана.");
+        error = joined(messages, "\n");
+        return false;
+    }
+    if (!messages.empty()) {
+        error = "Не все значения удалось прочитать:\n" + joined(messages, "\n");
+        return false;
+    }
+    snapshot = layout_.Take(form_.Session().mode, Device(), SnapshotTime());
+    return true;
+}
+
+void TBackup::DownloadVoiceFiles(TSnapshot& snapshot, const std::string& snapshotPath,
+                                 std::vector<std::string>& failures, const std::vector<int32_t>* only)
+{
+    std::vector<int32_t> codes;
+    for (const auto& [code, f] : snapshot.files)
+        if (!f.name.empty() && (!only || std::find(only->begin(), only->end(), code) != only->end()))
+            codes.push_back(code);
+    if (codes.empty())
+        return;
+    TForm1::THandlerScope scope(form_);
+    form_.BeginBusy();
+    TMessageCapture capture;
+    const int total = static_cast<int>(codes.size());
+    int done = 0;
+    for (int32_t code : codes) {
+        const TSnapshotLayout::TSlot* slot = layout_.Slot(code);
+        const TVoiceFileValues& values = snapshot.files[code];
+        progress(done++, total, slot ? slot->name : std::to_string(code));
+        std::string why;
+        const std::string path = VoiceFilePath(snapshotPath, code, values.name);
+        std::error_code ec;
+        if (!slot) {
+            why = "нет такой ячейки";
+        } else if (!connected()) {
+            why = "связь с устройством прервана";
+        } else if (!SafeFileName(values.name)) {
+            why = "имя файла \"" + values.name + "\" непригодно для файла на компьютере";
+        } else if (!std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec) && ec) {
+            why = "не удалось создать папку " + std::filesystem::path(path).parent_path().string() + ": " + ec.message();
+        } else {
+            slot->object->action = 40;
+            TFormYMU dialog(form_.Session(), form_.Comm(), *slot->object, path);
+            form_.View().ExecuteTransfer(dialog);
+            // The unit's transfer result, started as the dialog closed.
+            form_.Session().WaitIdle();
+            const std::vector<std::string> messages = capture.Take();
+            if (!messages.empty())
+                why = joined(messages, "; ");
+            else if (dialog.ExitCode() != 0 || !isFile(path))
+                why = "файл не получен (код " + std::to_string(dialog.ExitCode()) + ")";
+        }
+        if (!why.empty()) {
+            failures.push_back((slot ? slot->name : std::to_string(code)) + ": " + why);
+            snapshot.files.erase(code);
+        }
+    }
+    form_.EndBusy();
+}
+
+bool TBackup::Save(const TSnapshot& snapshot, const std::string& path, bool withFiles, std::string& error)
+{
+    TReportFile file;
+    if (!file.Create(path) || !file.Commit(layout_.Write(snapshot, withFiles))) {
+        error = file.Error();
+        return false;
+    }
+    return true;
+}
+
+bool TBackup::Load(const std::string& path, TSnapshot& snapshot, std::string& error)
+{
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        error = "Не удалось прочитать файл " + path + ": " + ec.message();
+        return false;
+    }
+    if (size > kMaxSnapshotBytes) {
+        error = path + ": файл слишком велик для снимка настроек";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in.good() && !in.eof()) {
+        error = "Не удалось прочитать файл " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    TSnapshotError e;
+    if (!layout_.Read(text.str(), snapshot, e)) {
+        error = path + ": " + e.Message();
+        return false;
+    }
+    return true;
+}
+
+// ---- restore
+
+namespace {
+
+// The order of the writes: settings, voice menus, the list (removals
+// first, so that a full list takes the additions), mailboxes (deletions
+// first, then size changes, then new ones, so that freed memory is there
+// for them), system items, voice files, and the passwords last, so that a
+// repeated login on the way still has the password it started with.
+int stage(const TDifference& d, const TSnapshotLayout& layout)
+{
+    switch (d.kind) {
+    case TDifference::Param: {
+        const auto* p = layout.Param(d.code);
+        if (p && p->password)
+            return p->system ? 10 : 9;
+        return d.system ? 7 : 0;
+    }
+    case TDifference::MenuCode:
+    case TDifference::MenuKey: return 1;
+    case TDifference::ListRemove: return 2;
+    case TDifference::ListAdd: return 3;
+    case TDifference::MailDelete: return 4;
+    case TDifference::MailEdit: return 5;
+    case TDifference::MailCreate: return 6;
+    case TDifference::VoiceFile: return 8;
+    default: return 11;
+    }
+}
+
+}  // namespace
+
+bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::string& filePath,
+                      const TComparison& comparison, TRestoreSummary& summary, std::string& error)
+{
+    summary = {};
+    summary.systemSkipped = comparison.notCompared;
+    // Nothing was written: no item has an outcome.
+    auto refuse = [&](const std::string& why) {
+        summary.items.clear();
+        error = why;
+        return false;
+    };
+    if (form_.Closed() || !connected()) {
+        error = "Нет подключения к устройству.";
+        return false;
+    }
+    const bool system = form_.Session().mode == kModeSystem;
+
+    // What is to be written, and what is skipped.
+    std::vector<size_t> toWrite;
+    for (const TDifference& d : comparison.differences) {
+        if (!d.checked || !d.Writable())
+            continue;
+        TRestoreSummary::TItem item{d, {}};
+        if (d.system && !system) {
+            item.result = {TRestoreResult::Skipped, "только в системном режиме"};
+        } else if (d.kind == TDifference::MailDelete && !(confirmDelete && confirmDelete(d.entry))) {
+            item.result = {TRestoreResult::Skipped, "удаление не подтверждено"};
+        } else if (d.kind == TDifference::VoiceFile && d.inFile) {
+            const std::string& name = file.files.at(d.code).name;
+            const std::string local = VoiceFilePath(filePath, d.code, name);
+            if (!SafeFileName(name) || !isFile(local)) {
+                return refuse(filePath + ": нет голосового файла " + local);
+            }
+            toWrite.push_back(summary.items.size());
+        } else {
+            toWrite.push_back(summary.items.size());
+        }
+        summary.items.push_back(std::move(item));
+    }
+    std::stable_sort(toWrite.begin(), toWrite.end(), [&](size_t a, size_t b) {
+        return stage(summary.items[a].difference, layout_) < stage(summary.items[b].difference, layout_);
+    });
+    if (toWrite.empty())
+        return true;
+
+    // The unit as it is, kept next to the file before anything is written.
+    {
+        TSnapshot undo = unit;
+        undo.files.clear();
+        std::vector<int32_t> voice;
+        for (size_t i : toWrite) {
+            const TDifference& d = summary.items[i].difference;
+            if (d.kind == TDifference::VoiceFile && unit.files.count(d.code)) {
+                undo.files[d.code] = unit.files.at(d.code);
+                voice.push_back(d.code);
+            }
+        }
+        const std::string path = UndoPath(filePath);
+        std::vector<std::string> failures;
+        DownloadVoiceFiles(undo, path, failures, &voice);
+        const char* const notSaved = "Снимок для отмены не сохранён, на устройство ничего не записано:\n";
+        if (!failures.empty())
+            return refuse(notSaved + joined(failures, "\n"));
+        std::string why;
+        if (!Save(undo, path, !undo.files.empty(), why))
+            return refuse(notSaved + why);
+        summary.undoPath = path;
+    }
+
+    TForm1::THandlerScope scope(form_);
+    form_.BeginBusy();
+    TMessageCapture capture;
+    TCatalogue& c = form_.Catalogue();
+    TListDlg* list = c.extensionList.get();
+    TMailDlg* mail = c.mailboxes.get();
+    std::vector<bool> done(summary.items.size(), false);
+    const int total = static_cast<int>(toWrite.size());
+    int step = 0;
+
+    auto finish = [&](size_t i, const std::vector<std::string>& messages, bool ok, const std::string& kept) {
+        TRestoreResult& r = summary.items[i].result;
+        if (!messages.empty())
+            r = {TRestoreResult::Refused, joined(messages, "; ")};
+        else if (ok)
+            r = {TRestoreResult::Took, {}};
+        else
+            r = {TRestoreResult::NotTaken, kept};
+        done[i] = true;
+    };
+
+    for (size_t i : toWrite) {
+        if (done[i])
+            continue;
+        const TDifference& d = summary.items[i].difference;
+        progress(step++, total, d.name);
+        if (!connected()) {
+            summary.items[i].result = {TRestoreResult::NotWritten, "связь с устройством прервана"};
+            done[i] = true;
+            continue;
+        }
+        switch (d.kind) {
+        case TDifference::Param: {
+            const auto* p = layout_.Param(d.code);
+            const std::string& value = file.params.at(d.code);
+            TSnapshotLayout::SetValue(*p, value);
+            run(p->object, 2);
+            const std::string now = TSnapshotLayout::Value(*p);
+            finish(i, capture.Take(), now == value, "на устройстве осталось " + ShownValue(true, TSnapshotLayout::Display(*p, now)));
+            break;
+        }
+        case TDifference::MenuCode:
+        case TDifference::MenuKey: {
+            // One write per menu: the unit's values with every ticked
+            // difference of that menu put in.
+            const auto* m = layout_.Menu(d.code);
+            const TMenuValues& want = file.menus.at(d.code);
+            TMenuValues values = unit.menus.at(d.code);
+            std::vector<size_t> group;
+            for (size_t j : toWrite) {
+                const TDifference& o = summary.items[j].difference;
+                if (done[j] || o.code != d.code || (o.kind != TDifference::MenuCode && o.kind != TDifference::MenuKey))
+                    continue;
+                group.push_back(j);
+                if (o.kind == TDifference::MenuCode)
+                    values.callCode = want.callCode;
+                else
+                    values.keys[static_cast<size_t>(o.key)] = want.keys[static_cast<size_t>(o.key)];
+            }
+            m->object->callCode = values.callCode;
+            m->object->keys = values.keys;
+            run(m->object, 2);
+            std::vector<std::string> messages = capture.Take();
+            if (!messages.empty() && connected()) {
+                // A refused write leaves the edited values in the object;
+                // read the menu again so that it shows the unit's.
+                run(m->object, 3);
+                const auto more = capture.Take();
+                messages.insert(messages.end(), more.begin(), more.end());
+            }
+            const TMenuValues now = TSnapshotLayout::Values(*m->object);
+            for (size_t j : group) {
+                const TDifference& o = summary.items[j].difference;
+                const bool ok = o.kind == TDifference::MenuCode
+                                    ? now.callCode == want.callCode
+                                    : now.keys[static_cast<size_t>(o.key)] == want.keys[static_cast<size_t>(o.key)];
+                const std::string kept = o.kind == TDifference::MenuCode
+                                             ? codeText(now.callCode)
+                                             : now.keys[static_cast<size_t>(o.key)];
+                finish(j, messages, ok, "на устройстве осталось " + ShownValue(true, kept));
+            }
+            break;
+        }
+        case TDifference::ListAdd:
+        case TDifference::ListRemove: {
+            const bool add = d.kind == TDifference::ListAdd;
+            const auto before = std::count(list->items.begin(), list->items.end(), d.entry);
+            list->entry = d.entry;
+            run(list, add ? 11 : 21);
+            const auto after = std::count(list->items.begin(), list->items.end(), d.entry);
+            finish(i, capture.Take(), add ? after > before : after < before,
+                   add ? "номера нет в списке устройства" : "номер остался в списке устройства");
+            break;
+        }
+        case TDifference::MailCreate:
+        case TDifference::MailEdit: {
+            const TBoxValues* want = findBox(file.boxes, d.entry);
+            mail->newOwner = want->owner;
+            mail->newSize = want->size;
+            mail->newMode = static_cast<uint8_t>(want->mode);
+            mail->newPeriod = want->period;
+            run(mail, d.kind == TDifference::MailCreate ? 11 : 81);
+            const int32_t at = boxIndex(*mail, d.entry);
+            const bool ok = at >= 0 && mail->boxes[static_cast<size_t>(at)].size == want->size;
+            finish(i, capture.Take(), ok,
+                   at < 0 ? "ящика нет на устройстве"
+                          : "на устройстве размер " + FormatMinSec(mail->boxes[static_cast<size_t>(at)].size));
+            break;
+        }
+        case TDifference::MailDelete: {
+            const int32_t at = boxIndex(*mail, d.entry);
+            if (at >= 0) {
+                mail->selected = at;
+                run(mail, 21);
+            }
+            finish(i, capture.Take(), boxIndex(*mail, d.entry) < 0, "ящик остался на устройстве");
+            break;
+        }
+        case TDifference::VoiceFile: {
+            const auto* slot = layout_.Slot(d.code);
+            const TVoiceFileValues& want = file.files.at(d.code);
+            if (want.name.empty()) {
+                run(slot->object, 21);
+            } else {
+                slot->object->localPath = VoiceFilePath(filePath, d.code, want.name);
+                slot->object->action = 30;
+                TFormYMU dialog(form_.Session(), form_.Comm(), *slot->object);
+                form_.View().ExecuteTransfer(dialog);
+                form_.Session().WaitIdle();
+            }
+            const TVoiceFileValues now = TSnapshotLayout::Values(*slot->object);
+            finish(i, capture.Take(), now == want, "на устройстве " + fileText(*slot, now));
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    form_.EndBusy();
+    return true;
+}
+
+}  // namespace kv

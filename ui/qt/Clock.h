@@ -2,6 +2,8 @@
 #pragma once
 
 #include "settings/Clock.h"
+#include <QWidget>
+
 #include "ui/qt/DialogKit.h"
 
 class QCalendarWidget;

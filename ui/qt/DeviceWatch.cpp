@@ -1,5 +1,8 @@
 #include "ui/qt/DeviceWatch.h"
 
+#include <QFont>
+#include <QLabel>
+#include <QSocketNotifier>
 #include <vector>
 
 namespace kv {

@@ -1,5 +1,7 @@
 #include "ui/qt/Program.h"
 
+#include <QWidget>
+
 #include "serial/VaComm.h"
 
 namespace kv {

@@ -1,5 +1,8 @@
 #include "ui/qt/QtSettingsStore.h"
 
+#include <QSettings>
+#include <QString>
+
 namespace kv {
 
 TQtSettingsStore::TQtSettingsStore()

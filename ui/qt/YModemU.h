@@ -2,6 +2,8 @@
 #pragma once
 
 #include "collections/YModemU.h"
+#include <QWidget>
+
 #include "ui/qt/DialogKit.h"
 
 class QLabel;

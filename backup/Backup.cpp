@@ -48,19 +48,9 @@ std::string joined(const std::vector<std::string>& lines, const char* separator)
     return out;
 }
 
-std::string versionText(int32_t v)
-{
-    return Format("%d.%d.%d", v / 10000, v % 10000 / 100, v % 100);
-}
-
 std::string codeText(int32_t code)
 {
-    // A call code as the screens show it.
-    if (code == 0)
-        return "не назначен";
-    if (code >= 1 && code <= 9)
-        return std::to_string(code);
-    return code == 10 ? "0" : std::to_string(code);
+    return CallCodeText(code).value_or(std::to_string(code));
 }
 
 std::string fileText(const TSnapshotLayout::TSlot& slot, const TVoiceFileValues& f)
@@ -169,8 +159,8 @@ TComparison Compare(const TSnapshotLayout& layout, const TSnapshot& unit, const 
         TDifference d;
         d.kind = TDifference::Firmware;
         d.name = "Версия прошивки";
-        d.unitText = versionText(unit.firmware);
-        d.fileText = versionText(file.firmware);
+        d.unitText = FirmwareVersionText(unit.firmware);
+        d.fileText = FirmwareVersionText(file.firmware);
         d.checked = false;
         add(d);
     }

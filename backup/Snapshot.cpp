@@ -342,11 +342,7 @@ std::string TSnapshotLayout::Display(const TParam& p, const std::string& value)
         return value;
     switch (p.kind) {
     case TKind::Code:
-        if (n == 0)
-            return "не назначен";
-        if (n >= 1 && n <= 9)
-            return numberText(n);
-        return n == 10 ? "0" : value;
+        return CallCodeText(n).value_or(value);
     case TKind::Choice:
         return n >= 0 && static_cast<size_t>(n) < p.items.size() ? p.items[static_cast<size_t>(n)] : value;
     case TKind::Time: {

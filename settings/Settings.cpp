@@ -119,6 +119,17 @@ void TNumber::output()
 
 // ---- TVFCode
 
+std::optional<std::string> CallCodeText(int32_t code)
+{
+    if (code == 0)
+        return "не назначен";
+    if (code >= 1 && code <= 9)
+        return std::to_string(code);
+    if (code == 10)
+        return "0";
+    return std::nullopt;
+}
+
 void TVFCode::input()
 {
     action = 0;
@@ -133,12 +144,8 @@ void TVFCode::output()
 {
     if (!control)
         return;
-    if (value == 0)
-        control->SetText("не назначен");
-    else if (value >= 1 && value <= 9)
-        control->SetText(std::to_string(value));
-    else if (value == 10)
-        control->SetText("0");
+    if (const auto shown = CallCodeText(value))
+        control->SetText(*shown);
     else
         ShowError("Incomprehensible: wrong code");
 }
@@ -150,6 +157,11 @@ std::string TVFCode::text()
 
 // ---- TVersion
 
+std::string FirmwareVersionText(int32_t value)
+{
+    return Format("%d.%d.%d", value / 10000, value % 10000 / 100, value % 100);
+}
+
 void TVersion::input()
 {
     action = 0;
@@ -160,12 +172,12 @@ void TVersion::setp() {}
 void TVersion::output()
 {
     if (panel)
-        panel->SetText(Format("Версия прошивки: %d.%d.%d", value / 10000, value % 10000 / 100, value % 100));
+        panel->SetText("Версия прошивки: " + FirmwareVersionText(value));
 }
 
 std::string TVersion::text()
 {
-    return Format("%d.%d.%d", value / 10000, value % 10000 / 100, value % 100);
+    return FirmwareVersionText(value);
 }
 
 // ---- TTimeDlg

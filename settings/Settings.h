@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,14 @@ public:
 };
 
 // A call code: 0 not assigned, 1–9 keys 1–9, 10 key 0; shown in a text field.
+// The unit's firmware version (parameter 999) as the status bar, the report
+// and a comparison show it: 10203 is "1.2.3".
+std::string FirmwareVersionText(int32_t value);
+
+// A call code as the screens show it: "не назначен" for 0, "1" to "9", "0"
+// for 10; nothing for a code no key has.
+std::optional<std::string> CallCodeText(int32_t code);
+
 class TVFCode : public TNumber {
 public:
     void input() override;

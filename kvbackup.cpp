@@ -17,13 +17,14 @@
 // 2 the command line or the password; 3 a snapshot or report file;
 // 4 the unit: no connection, a failed read, the connection lost.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -318,15 +319,54 @@ bool parse(int argc, char** argv, TCommand& c, std::string& error)
     return true;
 }
 
+// The most of a password file that is read: its first line must end
+// within it.
+constexpr size_t kPasswordFileLimit = 4096;
+
+// The first line of a regular file (or a link to one), read without
+// waiting: a pipe, a device or a terminal is refused, as is a first line
+// longer than kPasswordFileLimit.
 bool readPassword(const std::string& path, std::string& password, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const std::string prefix = "файл пароля " + path + ": ";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         error = "не удалось прочитать файл пароля " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::getline(in, password);
-    password = withoutLineEnd(password);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = prefix + "это не обычный файл";
+        return false;
+    }
+    std::string text;
+    char buf[512];
+    bool ended = false;
+    while (text.size() < kPasswordFileLimit) {
+        const ssize_t n = ::read(fd, buf, std::min(sizeof buf, kPasswordFileLimit - text.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "не удалось прочитать файл пароля " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            ended = true;
+            break;
+        }
+        text.append(buf, static_cast<size_t>(n));
+        if (text.find('\n') != std::string::npos)
+            break;
+    }
+    ::close(fd);
+    const size_t newline = text.find('\n');
+    if (newline == std::string::npos && !ended) {
+        error = prefix + "первая строка длиннее " + std::to_string(kPasswordFileLimit) + " байт";
+        return false;
+    }
+    password = withoutLineEnd(text.substr(0, newline));
     if (password.empty()) {
         error = "в первой строке файла " + path + " нет пароля";
         return false;
@@ -392,8 +432,9 @@ private:
 
     int snapshot()
     {
+        // The snapshot holds the passwords: for its owner's eyes only.
         TReportFile file;
-        if (!file.Create(command_.path)) {
+        if (!file.Create(command_.path, TReportFile::TAccess::OwnerOnly)) {
             say(file.Error());
             return kFile;
         }

@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "backup/VoiceFiles.h"
 #include "collections/File.h"
 #include "collections/ListDlg.h"
 #include "collections/MailDlg.h"
@@ -20,7 +21,7 @@
 #include "collections/YModemU.h"
 #include "session/KvMenu.h"
 #include "settings/Catalogue.h"
-#include "ui/Export.h"
+#include "collections/ReportFile.h"
 #include "ui/Unit1.h"
 
 namespace kv {
@@ -479,6 +480,9 @@ void TBackup::DownloadVoiceFiles(TSnapshot& snapshot, const std::string& snapsho
                 why = joined(messages, "; ");
             else if (dialog.ExitCode() != 0 || !isFile(path))
                 why = "файл не получен (код " + std::to_string(dialog.ExitCode()) + ")";
+            // The snapshot records what it holds, for the restore to check.
+            else if ((snapshot.files[code].sha256 = VoiceFileHash(snapshotPath, code, values.name)).empty())
+                why = "полученный файл " + path + " не читается";
         }
         if (!why.empty()) {
             failures.push_back((slot ? slot->name : std::to_string(code)) + ": " + why);
@@ -490,8 +494,9 @@ void TBackup::DownloadVoiceFiles(TSnapshot& snapshot, const std::string& snapsho
 
 bool TBackup::Save(const TSnapshot& snapshot, const std::string& path, bool withFiles, std::string& error)
 {
+    // A snapshot holds the passwords: for its owner's eyes only.
     TReportFile file;
-    if (!file.Create(path) || !file.Commit(layout_.Write(snapshot, withFiles))) {
+    if (!file.Create(path, TReportFile::TAccess::OwnerOnly) || !file.Commit(layout_.Write(snapshot, withFiles))) {
         error = file.Error();
         return false;
     }
@@ -576,6 +581,8 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
 
     // What is to be written, and what is skipped.
     std::vector<size_t> toWrite;
+    TPrivateFolder staged;
+    std::map<int32_t, std::string> stagedPaths;
     for (const TDifference& d : comparison.differences) {
         if (!d.checked || !d.Writable())
             continue;
@@ -584,12 +591,14 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
             item.result = {TRestoreResult::Skipped, "только в системном режиме"};
         } else if (d.kind == TDifference::MailDelete && !(confirmDelete && confirmDelete(d.entry))) {
             item.result = {TRestoreResult::Skipped, "удаление не подтверждено"};
-        } else if (d.kind == TDifference::VoiceFile && d.inFile) {
-            const std::string& name = file.files.at(d.code).name;
-            const std::string local = VoiceFilePath(filePath, d.code, name);
-            if (!SafeFileName(name) || !isFile(local)) {
-                return refuse(filePath + ": нет голосового файла " + local);
-            }
+        } else if (d.kind == TDifference::VoiceFile && d.inFile && !file.files.at(d.code).name.empty()) {
+            // Checked against the snapshot and copied aside before anything
+            // is written; the upload reads the copy.
+            const TVoiceFileValues& want = file.files.at(d.code);
+            std::string copy, why;
+            if (!CopyVoiceFile(filePath, d.code, want, staged, copy, why))
+                return refuse(filePath + ": голосовой файл " + VoiceFilePath(filePath, d.code, want.name) + ": " + why);
+            stagedPaths[d.code] = copy;
             toWrite.push_back(summary.items.size());
         } else {
             toWrite.push_back(summary.items.size());
@@ -750,7 +759,7 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
             if (want.name.empty()) {
                 run(slot->object, 21);
             } else {
-                slot->object->localPath = VoiceFilePath(filePath, d.code, want.name);
+                slot->object->localPath = stagedPaths.at(d.code);
                 slot->object->action = 30;
                 TFormYMU dialog(form_.Session(), form_.Comm(), *slot->object);
                 form_.View().ExecuteTransfer(dialog);

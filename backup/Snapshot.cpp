@@ -333,6 +333,19 @@ void TSnapshotLayout::SetValue(const TParam& p, const std::string& value)
     }
 }
 
+bool TSnapshotLayout::CheckWire(const TParam& p, const std::string& value, std::string& why)
+{
+    switch (p.kind) {
+    case TKind::Digits: return static_cast<const TDirectory*>(p.object)->CheckWire(value, why);
+    case TKind::Number: return static_cast<const TNumber*>(p.object)->CheckWire(value, why);
+    case TKind::Code: return static_cast<const TVFCode*>(p.object)->CheckWire(value, why);
+    case TKind::Choice: return static_cast<const TChoice*>(p.object)->CheckWire(value, why);
+    case TKind::Time: return static_cast<const TTimeDlg*>(p.object)->CheckWire(value, why);
+    case TKind::Check: return TCheck::CheckWire(value, why);
+    }
+    return false;
+}
+
 std::string TSnapshotLayout::Display(const TParam& p, const std::string& value)
 {
     int32_t n = 0;
@@ -364,7 +377,7 @@ TMenuValues TSnapshotLayout::Values(const TMenuDlg& menu)
 
 TVoiceFileValues TSnapshotLayout::Values(const TFile& slot)
 {
-    return {slot.fileName, slot.fileName.empty() ? 0 : slot.fileSize};
+    return {slot.fileName, slot.fileName.empty() ? 0 : slot.fileSize, {}};
 }
 
 TSnapshot TSnapshotLayout::Take(int mode, const std::string& device, const std::string& taken) const
@@ -499,9 +512,10 @@ std::string TSnapshotLayout::Write(const TSnapshot& s, bool withFiles) const
                 continue;
             out.Comment(slot.name);
             const std::string key = "voicefile " + numberText(slot.code);
-            out.Line(it->second.name.empty()
-                         ? key
-                         : key + " " + EscapeValue(it->second.name) + " " + numberText(it->second.size));
+            const TVoiceFileValues& f = it->second;
+            out.Line(f.name.empty() ? key
+                                    : key + " " + EscapeValue(f.name) + " " + numberText(f.size) +
+                                          (f.sha256.empty() ? "" : " sha256:" + f.sha256));
         }
     }
     out.Line();
@@ -693,15 +707,14 @@ bool TReader::param(const TWords& w, bool system)
     std::string v;
     if (!value(w.hasRest ? w.rest : std::string_view(), v))
         return false;
-    int32_t n = 0;
+    // The setting's own rule: what it can hold is what its dialog lets
+    // through and what the unit takes.
+    std::string why;
+    if (!TSnapshotLayout::CheckWire(*p, v, why))
+        return fail("значение параметра " + numberText(code) + ": " + why);
     if (p->kind != TKind::Digits) {
-        if (!parseInt(v, n))
-            return fail("значение параметра " + numberText(code) + " не число");
-        if (p->kind == TKind::Choice && (n < 0 || static_cast<size_t>(n) >= p->items.size()))
-            return fail("значение параметра " + numberText(code) + " вне списка (0-" +
-                        numberText(static_cast<int32_t>(p->items.size()) - 1) + ")");
-        if (p->kind == TKind::Check && (n < 0 || n > 255))
-            return fail("значение параметра " + numberText(code) + " вне 0-255");
+        int32_t n = 0;
+        parseInt(v, n);
         v = numberText(n);
     }
     s_.params[code] = v;
@@ -770,10 +783,21 @@ bool TReader::voiceFile(const TWords& w)
         return false;
     TVoiceFileValues f;
     if (w.hasRest) {
-        const size_t blank = w.rest.rfind(' ');
-        if (blank == std::string_view::npos || !parseInt(w.rest.substr(blank + 1), f.size) || f.size < 0)
-            return fail("ожидалось: voicefile ячейка имя размер");
-        if (!value(w.rest.substr(0, blank), f.name))
+        std::string_view rest = w.rest;
+        // The content hash, last; older snapshots have none.
+        const size_t last = rest.rfind(' ');
+        const std::string_view hashKey = "sha256:";
+        if (last != std::string_view::npos && rest.substr(last + 1, hashKey.size()) == hashKey) {
+            const std::string_view hex = rest.substr(last + 1 + hashKey.size());
+            if (hex.size() != 64 || hex.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+                return fail("хеш SHA-256 не из 64 шестнадцатеричных цифр");
+            f.sha256 = std::string(hex);
+            rest = rest.substr(0, last);
+        }
+        const size_t blank = rest.rfind(' ');
+        if (blank == std::string_view::npos || !parseInt(rest.substr(blank + 1), f.size) || f.size < 0)
+            return fail("ожидалось: voicefile ячейка имя размер [sha256:хеш]");
+        if (!value(rest.substr(0, blank), f.name))
             return false;
         if (f.name.empty() || f.name.find(' ') != std::string::npos)
             return fail("имя файла пусто или содержит пробел");

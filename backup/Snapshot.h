@@ -25,15 +25,19 @@
 //   menu 20 key 3 N205               (and the action of each key)
 //   mailbox 999 600 0 0              (owner, seconds, notification mode, period)
 //   system 12 100                    (read in system mode only)
-//   voicefile 20 hello.wav 16000     (with voice files: slot, name, size)
+//   voicefile 20 hello.wav 16000 sha256:9f86...  (with voice files: slot,
+//                                    name, size, the file's content hash;
+//                                    older files have no hash)
 //   end
 //
 // A value is the rest of the line after one blank; an empty value is the
 // key alone. "\\" stands for a backslash and "\xHH" for a control character,
 // or a blank at either end of a value. The reader takes nothing it does not
 // understand: another format version, an unknown or repeated item, a value
-// of the wrong kind, a character the unit cannot hold, a missing item or a
-// missing "end" each refuse the whole file with a message naming the line.
+// of the wrong kind or one its setting cannot hold (the setting object's own
+// rule: digits, length, range, list), a character the unit cannot hold, a
+// missing item or a missing "end" each refuse the whole file with a message
+// naming the line.
 #pragma once
 
 #include <array>
@@ -68,11 +72,14 @@ struct TBoxValues {
 };
 
 // A voice-file slot: the file's name and size as the unit reports them;
-// an empty name is an empty slot.
+// an empty name is an empty slot. `sha256`: the content hash of the file
+// kept beside a snapshot (64 hex digits; empty where none was recorded).
+// Two slots are the same when the unit shows the same: name and size.
 struct TVoiceFileValues {
     std::string name;
     int32_t size = 0;
-    bool operator==(const TVoiceFileValues&) const = default;
+    std::string sha256;
+    bool operator==(const TVoiceFileValues& o) const { return name == o.name && size == o.size; }
 };
 
 struct TSnapshot {
@@ -177,6 +184,9 @@ public:
     static std::string Value(const TParam& param);
     // Sets the object's value from a wire value that Read accepted.
     static void SetValue(const TParam& param, const std::string& value);
+    // Whether the setting can hold the wire value (its object's rule);
+    // `why` when not.
+    static bool CheckWire(const TParam& param, const std::string& value, std::string& why);
     // How the screens show a wire value ("09:00", "Импульсный", "Не назначен").
     static std::string Display(const TParam& param, const std::string& value);
     // The snapshot's values of a voice menu object.

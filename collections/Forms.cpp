@@ -45,15 +45,15 @@ bool TFormMenuItm::Load(const std::string& action)
         return true;
     }
     case 'N':
-        SetExt(rest);
+        loadExt(rest);
         kind_ = rbXfer;
         return true;
     case 'L':
-        SetExt(rest);
+        loadExt(rest);
         kind_ = rbMsgLeave;
         return true;
     case 'G':
-        SetExt(rest);
+        loadExt(rest);
         kind_ = rbMsgGet;
         return true;
     default:
@@ -132,9 +132,24 @@ bool TFormMenuItm::TypeExt(char32_t key)
     return true;
 }
 
-void TFormMenuItm::SetExt(const std::string& text)
+void TFormMenuItm::loadExt(const std::string& text)
 {
+    // What the unit holds is shown as it is, at most 14 characters of it.
     ext_ = text.substr(0, Utf8Prefix(text, kExtMaxLength));
+}
+
+bool TFormMenuItm::ExtTextAllowed(const std::string& text)
+{
+    return text.size() <= static_cast<size_t>(kExtMaxLength) &&
+           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '*'; });
+}
+
+bool TFormMenuItm::SetExt(const std::string& text)
+{
+    if (!ExtTextAllowed(text))
+        return false;
+    ext_ = text;
+    return true;
 }
 
 std::string TFormMenuItm::Result() const

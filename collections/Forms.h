@@ -88,15 +88,20 @@ public:
     // the last character, other control keys change nothing). True when
     // the key passed the filter.
     bool TypeExt(char32_t key);
-    // A text put into the field as a whole (pasted): the field keeps at
-    // most 14 characters of it; the key filter does not apply.
-    void SetExt(const std::string& text);
+    // The rule for the field's whole text, however it got there: digits
+    // and "*", at most 14 of them.
+    static bool ExtTextAllowed(const std::string& text);
+    // A text put into the field as a whole (pasted, dropped): taken when
+    // the rule allows it; false, and the field keeps its text, otherwise.
+    bool SetExt(const std::string& text);
 
     // The action that OK writes: "-", "M" + the menu number, or "N", "L",
     // "G" + the extension field's text.
     std::string Result() const;
 
 private:
+    void loadExt(const std::string& text);
+
     TKind kind_ = rbNone;
     bool mailboxChoicesVisible_ = true;
     int xferTop_ = 0;

@@ -11,6 +11,7 @@
 
 #include "collections/Dialogs.h"
 #include "collections/File.h"
+#include "collections/ReportFile.h"
 #include "session/Comm.h"
 #include "session/Dialogs.h"
 #include "session/KvMenu.h"
@@ -25,115 +26,13 @@ std::string baseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string defaultTempParent()
 {
     const char* tmp = std::getenv("TMPDIR");
     return tmp && *tmp ? tmp : "/tmp";
 }
 
-std::string errnoText(int e)
-{
-    return std::strerror(e);
-}
-
-// Copies the bytes of `from` into the open descriptor `fd`.
-bool copyInto(const std::string& from, int fd, std::string& error)
-{
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        error = errnoText(errno);
-        return false;
-    }
-    char buf[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buf, sizeof buf);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errnoText(errno);
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(fd, buf + done, static_cast<size_t>(n - done));
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                error = errnoText(errno);
-                ok = false;
-                break;
-            }
-            done += w;
-        }
-        if (!ok)
-            break;
-    }
-    ::close(in);
-    return ok;
-}
-
 }  // namespace
-
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error)
-{
-    struct stat src {};
-    if (::stat(from.c_str(), &src) != 0) {
-        error = errnoText(errno);
-        return false;
-    }
-    struct stat old {};
-    const bool hadOld = ::stat(to.c_str(), &old) == 0;
-    const mode_t mode = (hadOld ? old.st_mode : src.st_mode) & 07777;
-    if (hadOld)
-        ::chmod(from.c_str(), mode);
-    if (::rename(from.c_str(), to.c_str()) == 0)
-        return true;
-    if (errno != EXDEV) {
-        error = errnoText(errno);
-        return false;
-    }
-    // Another file system: a whole copy next to the target, then one rename.
-    std::string temp = folderOf(to) + "/." + baseName(to) + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = errnoText(errno);
-        return false;
-    }
-    bool ok = copyInto(from, fd, error);
-    if (ok && ::fchmod(fd, mode) != 0) {
-        error = errnoText(errno);
-        ok = false;
-    }
-    if (ok && ::fsync(fd) != 0) {
-        error = errnoText(errno);
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        error = errnoText(errno);
-        ok = false;
-    }
-    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
-        error = errnoText(errno);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    ::unlink(from.c_str());
-    return true;
-}
 
 TFormYMU::TFormYMU(TKvMenu& session, TFormComm& comm, TFile& object, std::string chosenPath, std::string tempParent)
     : session_(session),

@@ -107,10 +107,4 @@ private:
     std::string total_;
 };
 
-// Puts `from` in the place of `to` by one rename, or, across file systems,
-// by a copy into `to`'s folder and a rename; an existing `to` keeps its
-// permission bits. False, with `to` untouched and no copy left behind, when
-// that fails; `error` then says why.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
-
 }  // namespace kv

@@ -8,9 +8,47 @@ namespace kv {
 namespace {
 const char* const kNotAssigned = "Не назначен";
 const char* const kUndefined = "Не определен";
+
+// A decimal number within low..high.
+bool numberWithin(std::string_view wire, int32_t low, int32_t high, std::string& why)
+{
+    int32_t n = 0;
+    if (!ParseDecimal(wire, n)) {
+        why = "не число";
+        return false;
+    }
+    if (n < low || n > high) {
+        why = Format("%d вне допустимого (%d-%d)", n, low, high);
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 // ---- TDirectory
+
+bool TDirectory::Accepts(std::string_view digits, std::string& why) const
+{
+    // The edit field's own rule.
+    if (TFormDirectory::TextAllowed(std::string(digits), maxLength, allowStar != 0))
+        return true;
+    if (TFormDirectory::TextAllowed(std::string(digits), 0, allowStar != 0))
+        why = Format("длиннее %d знаков", maxLength);
+    else
+        why = allowStar ? "допустимы только цифры и \"*\"" : "допустимы только цифры";
+    return false;
+}
+
+bool TDirectory::CheckWire(std::string_view wire, std::string& why) const
+{
+    if (!Accepts(wire, why))
+        return false;
+    if (!wire.empty() && wire.size() < static_cast<size_t>(minLength < 0 ? 0 : minLength)) {
+        why = Format("короче %d знаков", minLength);
+        return false;
+    }
+    return true;
+}
 
 void TDirectory::input()
 {
@@ -18,6 +56,13 @@ void TDirectory::input()
     TFormDirectory form(value, maxLength, allowStar != 0);
     if (!ValueDialogs().Execute(form) || form.Text() == value)
         return;
+    // The field's key filter is not the only way in (a paste, a drop): the
+    // text is held against the rule once more before it is written.
+    std::string why;
+    if (!Accepts(form.Text(), why)) {
+        ShowError("Значение не записано: " + why + ".");
+        return;
+    }
     if (TextLength(form.Text()) < static_cast<size_t>(minLength < 0 ? 0 : minLength)) {
         ShowError(Format("Число символов должно быть не менее %d.", minLength));
         return;
@@ -57,6 +102,18 @@ std::string TVFDirectory::text()
 
 // ---- TChoice
 
+bool TChoice::CheckWire(std::string_view wire, std::string& why) const
+{
+    const int32_t last = static_cast<int32_t>(items.size()) - 1;
+    if (!numberWithin(wire, 0, last, why)) {
+        int32_t n = 0;
+        if (ParseDecimal(wire, n))
+            why = Format("%d вне списка (0-%d)", n, last);
+        return false;
+    }
+    return true;
+}
+
 void TChoice::input()
 {
     action = 0;
@@ -90,6 +147,11 @@ void TChoice::output()
 }
 
 // ---- TNumber
+
+bool TNumber::CheckWire(std::string_view wire, std::string& why) const
+{
+    return numberWithin(wire, min, max, why);
+}
 
 void TNumber::input()
 {
@@ -128,6 +190,11 @@ std::optional<std::string> CallCodeText(int32_t code)
     if (code == 10)
         return "0";
     return std::nullopt;
+}
+
+bool TVFCode::CheckWire(std::string_view wire, std::string& why) const
+{
+    return numberWithin(wire, 0, 10, why);
 }
 
 void TVFCode::input()
@@ -182,6 +249,19 @@ std::string TVersion::text()
 
 // ---- TTimeDlg
 
+bool TTimeDlg::CheckWire(std::string_view wire, std::string& why) const
+{
+    int32_t n = 0;
+    if (!numberWithin(wire, 0, 2359, why))
+        return false;
+    ParseDecimal(wire, n);
+    if (n % 100 > 59) {
+        why = Format("%d не время суток (ЧЧММ)", n);
+        return false;
+    }
+    return true;
+}
+
 void TTimeDlg::input()
 {
     action = 0;
@@ -212,6 +292,11 @@ void TTimeDlg::output()
 }
 
 // ---- TCheck
+
+bool TCheck::CheckWire(std::string_view wire, std::string& why)
+{
+    return numberWithin(wire, 0, 255, why);
+}
 
 void TCheck::input()
 {

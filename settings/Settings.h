@@ -11,11 +11,17 @@
 // Wire values: digit strings as they are; choices as the 0-based item
 // position; numbers and codes in decimal; a version as MMmmpp; a time of day
 // as hours * 100 + minutes; a check box as 0 or 1.
+//
+// Each class's CheckWire holds the one rule for what the setting can take:
+// whatever a value comes from (the value dialog, a snapshot file) it is
+// held against it before it is written. False, with `why` in words for the
+// user, when the unit cannot hold it.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "session/Joint.h"
@@ -40,6 +46,13 @@ public:
     uint8_t allowStar = 0;
     // The digit string; empty: not assigned.
     std::string value;
+
+    // What the edit field may hold: digits ("*" too where allowed), at most
+    // maxLength of them.
+    bool Accepts(std::string_view digits, std::string& why) const;
+    // Accepts, and a value that is not empty has at least minLength
+    // characters.
+    bool CheckWire(std::string_view wire, std::string& why) const;
 };
 
 // A digit string shown in a read-only text field of the window.
@@ -63,6 +76,9 @@ public:
     int32_t index = 0;
     // The item texts in display order.
     std::vector<std::string> items;
+
+    // The position of an item: 0 to the number of items less one.
+    bool CheckWire(std::string_view wire, std::string& why) const;
 };
 
 // A number within a range.
@@ -76,6 +92,9 @@ public:
     int32_t value = 0;
     int32_t min = 0;
     int32_t max = 0;
+
+    // A decimal number from min to max.
+    bool CheckWire(std::string_view wire, std::string& why) const;
 };
 
 // A call code: 0 not assigned, 1–9 keys 1–9, 10 key 0; shown in a text field.
@@ -92,6 +111,9 @@ public:
     void input() override;
     void output() override;
     std::string text() override;
+
+    // A call code: 0 to 10.
+    bool CheckWire(std::string_view wire, std::string& why) const;
 
     TTextField* control = nullptr;
 };
@@ -119,6 +141,9 @@ public:
 
     int32_t hours = 0;
     int32_t minutes = 0;
+
+    // A time of day: hours 0-23 times 100 plus minutes 0-59.
+    bool CheckWire(std::string_view wire, std::string& why) const;
 };
 
 // An on/off setting shown in a check box.
@@ -130,6 +155,9 @@ public:
     void setp() override;
     void output() override;
     std::string text() override;
+
+    // A byte: 0 off, 1 on; other values are kept as received.
+    static bool CheckWire(std::string_view wire, std::string& why);
 
     // 0 off, 1 on; other values are kept as received.
     uint8_t checked = 0;

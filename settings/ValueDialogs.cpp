@@ -48,6 +48,25 @@ bool TFormDirectory::KeyPress(char32_t key)
     return true;
 }
 
+bool TFormDirectory::TextAllowed(const std::string& text, int maxLength, bool allowStar)
+{
+    for (size_t i = 0; i < text.size();) {
+        char32_t key = 0;
+        NextUtf8(text, i, key);
+        if (key < 32 || !KeyAllowed(key, allowStar))
+            return false;
+    }
+    return maxLength <= 0 || TextLength(text) <= static_cast<size_t>(maxLength);
+}
+
+bool TFormDirectory::SetText(const std::string& text)
+{
+    if (!Accepts(text))
+        return false;
+    text_ = text;
+    return true;
+}
+
 void TFormDirectory::Type(const std::string& keys)
 {
     // A byte that starts no character is typed as itself.

@@ -41,9 +41,15 @@ public:
     bool KeyPress(char32_t key);
     // Types every character of a UTF-8 text with KeyPress.
     void Type(const std::string& keys);
+    // The rule for the field's whole text, however it got there (typed,
+    // pasted, dropped): every character one the key filter lets through
+    // (control characters aside), at most maxLength of them (0: no limit).
+    static bool TextAllowed(const std::string& text, int maxLength, bool allowStar);
+    bool Accepts(const std::string& text) const { return TextAllowed(text, maxLength_, allowStar_); }
     // The field's text, as the toolkit holds it (a view may replace it, for
-    // example after a paste; the filter only sees typed keys).
-    void SetText(const std::string& text) { text_ = text; }
+    // example after a paste). False, and the text stays, when the rule
+    // refuses it.
+    bool SetText(const std::string& text);
 
     const std::string& Text() const { return text_; }
     int MaxLength() const { return maxLength_; }

@@ -199,7 +199,11 @@ TEST(FormMenuItm, ResultingActionText)
     EXPECT_EQ(f.Result(), "M12");
     f.Choose(TFormMenuItm::rbXfer);
     EXPECT_EQ(f.Result(), "N") << "empty extension writes N alone";
-    f.SetExt("2*5");
+    EXPECT_TRUE(f.SetExt("2*5"));
+    EXPECT_EQ(f.Result(), "N2*5");
+    // A paste keeps to the key filter's rule, or is refused whole.
+    EXPECT_FALSE(f.SetExt("2q5"));
+    EXPECT_FALSE(f.SetExt("123456789012345"));
     EXPECT_EQ(f.Result(), "N2*5");
     f.Choose(TFormMenuItm::rbNone);
     EXPECT_EQ(f.Result(), "-");

@@ -15,6 +15,7 @@
 #include "tests/support/UnitSession.h"
 #include "collections/File.h"
 #include "collections/MenuDlg.h"
+#include "collections/ReportFile.h"
 #include "collections/YModemU.h"
 #include "settings/View.h"
 #include "transfer/VaCrc.h"

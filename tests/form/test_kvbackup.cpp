@@ -5,14 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <tuple>
 
 #include "Golden.h"
+#include "backup/VoiceFiles.h"
 #include "ScriptedForm.h"
 #include "SimProcess.h"
 #include "session/Cp1251.h"
@@ -50,6 +58,8 @@ struct Kvbackup : ::testing::Test {
     TTempDir dir;
     const std::string folder = dir.Path();
     std::unique_ptr<SimProcess> sim;
+    // Put before the command in the shell (for example "umask 0; ").
+    std::string shellPrefix;
 
     void SetUp() override
     {
@@ -61,7 +71,8 @@ struct Kvbackup : ::testing::Test {
 
     Result Run(const std::vector<std::string>& args)
     {
-        std::string command = "setsid -w " + Quoted(KVBACKUP_PATH);
+        // A run that hangs is ended: its test then fails, not the whole suite.
+        std::string command = shellPrefix + "timeout -k 5 120 setsid -w " + Quoted(KVBACKUP_PATH);
         for (const std::string& a : args)
             command += " " + Quoted(a);
         command += " </dev/null >" + Quoted(Path("out")) + " 2>" + Quoted(Path("err"));
@@ -233,6 +244,23 @@ TEST_F(Kvbackup, AFileItCannotReadWholeIsRefusedBeforeAnyByteGoesToTheUnit)
         EXPECT_EQ(r.status, 3);
         EXPECT_NE(r.err.find("нет строки \"end\""), std::string::npos) << r.err;
     }
+    // Values of the right form that their settings cannot hold.
+    for (const auto& [from, to, says] : {
+             std::tuple<std::string, std::string, std::string>{"\nsystem 12 ", "\nsystem 12 99999\n#", "99999 вне допустимого (0-999)"},
+             {"\nparam 100 ", "\nparam 100 77\n#", "77 вне допустимого (0-10)"},
+             {"\nparam 101 200\n", "\nparam 101 2a0\n", "допустимы только цифры"},
+             {"\nsystem 13 ", "\nsystem 13 -5\n#", "-5 вне допустимого (0-24)"},
+         }) {
+        SCOPED_TRACE(to);
+        std::string wrong = text;
+        wrong.replace(wrong.find(from), from.size(), to);
+        WriteText(Path("wrong.kvs"), wrong);
+        const std::string named = std::to_string(1 + std::count(wrong.begin(), wrong.begin() + static_cast<long>(wrong.find(to)) + 1, '\n'));
+        const Result r = Backup("restore", "wrong.kvs", {"--yes"});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_NE(r.err.find(Path("wrong.kvs") + ": строка " + named + ": значение параметра "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+    }
     EXPECT_EQ(Backup("compare", "missing.kvs").status, 3);
     EXPECT_EQ(sim->BytesFromTool().size(), sent) << "the unit was woken";
 }
@@ -267,6 +295,231 @@ TEST_F(Kvbackup, CommandLineAndPassword)
     r = Run({"--password-file", Path("system.pw"), Path("no-such-tty"), "snapshot", Path("x.kvs")});
     EXPECT_EQ(r.status, 4);
     EXPECT_FALSE(fs::exists(Path("x.kvs")));
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+bool IsFifo(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// A target that is there and is no regular file (a pipe, a link to one, a
+// socket) is left as it is: the run ends with status 3 before the unit is
+// woken.
+TEST_F(Kvbackup, ATargetThatIsNoRegularFileIsRefused)
+{
+    sim = std::make_unique<SimProcess>();
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0644), 0);
+    fs::create_symlink(Path("fifo"), Path("fifo-link"));
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = Path("socket");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    for (const std::string verb : {"export", "snapshot"})
+        for (const std::string target : {"fifo", "fifo-link", "socket"}) {
+            SCOPED_TRACE(verb + " " + target);
+            const Result r = Backup(verb, target);
+            EXPECT_EQ(r.status, 3);
+            EXPECT_NE(r.err.find("Не удалось создать файл " + Path(target) + ": это не обычный файл"), std::string::npos)
+                << r.err;
+        }
+    ::close(sock);
+    EXPECT_TRUE(IsFifo(Path("fifo")));
+    EXPECT_TRUE(fs::is_symlink(Path("fifo-link")));
+    EXPECT_TRUE(fs::is_socket(Path("socket")));
+    EXPECT_EQ(sim->BytesFromTool().size(), 0u) << "the unit was woken";
+}
+
+// The password file: only a regular file, and only its first line, which
+// must end within 4 KiB; a pipe without a writer or an endless device is
+// refused at once.
+TEST_F(Kvbackup, PasswordFileIsTheFirstLineOfARegularFile)
+{
+    sim = std::make_unique<SimProcess>();
+    ASSERT_EQ(::mkfifo(Path("fifo.pw").c_str(), 0600), 0);
+    WriteText(Path("long.pw"), std::string(1 << 20, '7'));
+    struct TCase {
+        std::string file;
+        std::string why;
+    } const cases[] = {
+        {Path("fifo.pw"), "файл пароля " + Path("fifo.pw") + ": это не обычный файл"},
+        {"/dev/zero", "файл пароля /dev/zero: это не обычный файл"},
+        {folder, "файл пароля " + folder + ": это не обычный файл"},
+        {Path("long.pw"), "файл пароля " + Path("long.pw") + ": первая строка длиннее 4096 байт"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        const Result r = Run({"--password-file", c.file, sim->Path(), "snapshot", Path("x.kvs")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "kvbackup: " + c.why + "\n");
+        EXPECT_FALSE(fs::exists(Path("x.kvs")));
+    }
+    EXPECT_EQ(sim->BytesFromTool().size(), 0u) << "the unit was woken";
+
+    // A long file whose first line is the password, through a link.
+    WriteText(Path("first-line.pw"), "7777\n" + std::string(1 << 20, 'x'));
+    fs::create_symlink(Path("first-line.pw"), Path("link.pw"));
+    const Result r = Run({"--password-file", Path("link.pw"), sim->Path(), "snapshot", Path("x.kvs")});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// Snapshots, undo snapshots and the report hold passwords: made for their
+// owner only, even under a umask that takes nothing away, and a snapshot
+// written over a file readable by all is no longer.
+TEST_F(Kvbackup, FilesThatHoldAPasswordAreTheOwnersOnly)
+{
+    sim = std::make_unique<SimProcess>();
+    shellPrefix = "umask 0; ";
+    ASSERT_EQ(Backup("snapshot", "unit.kvs").status, 0);
+    EXPECT_EQ(ModeOf(Path("unit.kvs")), 0600u);
+    ASSERT_EQ(Backup("export", "report.txt").status, 0);
+    EXPECT_EQ(ModeOf(Path("report.txt")), 0600u);
+
+    WriteText(Path("old.kvs"), "old");
+    ASSERT_EQ(::chmod(Path("old.kvs").c_str(), 0666), 0);
+    ASSERT_EQ(Backup("snapshot", "old.kvs").status, 0);
+    EXPECT_EQ(ModeOf(Path("old.kvs")), 0600u);
+
+    std::string changed = ReadFile(Path("unit.kvs"));
+    changed.replace(changed.find("param 101 200"), 13, "param 101 300");
+    WriteText(Path("changed.kvs"), changed);
+    const Result r = Backup("restore", "changed.kvs", {"--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int undos = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string().rfind("changed.kvs.undo-", 0) == 0) {
+            ++undos;
+            EXPECT_EQ(ModeOf(e.path()), 0600u) << e.path();
+        }
+    EXPECT_EQ(undos, 1);
+}
+
+// What the unit got from the tool since `from` holds no write: no value
+// set, no file uploaded.
+::testing::AssertionResult NothingWritten(const std::string& bytes, size_t from)
+{
+    const std::string since = bytes.substr(std::min(from, bytes.size()));
+    for (const char* command : {"SET\r", "ULMSG\r", "DELMSG\r"})
+        if (since.find(command) != std::string::npos)
+            return ::testing::AssertionFailure() << "the unit got " << command;
+    return ::testing::AssertionSuccess();
+}
+
+// A restore uploads a voice file only when it is the regular file the
+// snapshot records, reached without a link, with the recorded size and
+// content; any other refuses the whole restore, naming the file, before
+// anything is written.
+TEST_F(Kvbackup, ARestoreUploadsOnlyTheVoiceFilesTheSnapshotRecords)
+{
+    sim = std::make_unique<SimProcess>();
+    ASSERT_EQ(Backup("snapshot", "unit.kvs", {"--voice-files"}).status, 0);
+    const std::string text = ReadFile(Path("unit.kvs"));
+    const size_t at = text.find("\nvoicefile 20 ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+    std::istringstream words(line);
+    std::string key, code, name, size, hash;
+    words >> key >> code >> name >> size >> hash;
+    const std::string day = ReadFile(Path("unit.kvs.files/20/" + name));
+    ASSERT_EQ(std::to_string(day.size()), size);
+    // The snapshot records the content of the file beside it.
+    EXPECT_EQ(hash, "sha256:" + Sha256Hex(day));
+
+    // The day greeting under another name: a restore uploads it, and
+    // changes one number before that.
+    std::string other = text;
+    other.replace(at + 1, line.size(), "voicefile 20 other.pcm " + size + " " + hash);
+    other.replace(other.find("param 101 200"), 13, "param 101 300");
+    const std::string files = Path("other.kvs.files");
+    auto fresh = [&] {
+        fs::remove_all(files);
+        fs::create_directories(files + "/20");
+        WriteText(files + "/20/other.pcm", day);
+    };
+    WriteText(Path("other.kvs"), other);
+    fs::create_directories(Path("elsewhere/20"));
+    WriteText(Path("elsewhere/20/other.pcm"), day);
+
+    struct TCase {
+        const char* what;
+        std::function<void()> make;
+        std::string why;
+    } const cases[] = {
+        {"the file a link to a file of the same content",
+         [&] {
+             fs::remove(files + "/20/other.pcm");
+             fs::create_symlink(Path("unit.kvs.files/20/" + name), files + "/20/other.pcm");
+         },
+         "символическая ссылка"},
+        {"the file a link to /etc/passwd",
+         [&] {
+             fs::remove(files + "/20/other.pcm");
+             fs::create_symlink("/etc/passwd", files + "/20/other.pcm");
+         },
+         "символическая ссылка"},
+        {"the slot's folder a link",
+         [&] {
+             fs::remove_all(files + "/20");
+             fs::create_directory_symlink(Path("elsewhere/20"), files + "/20");
+         },
+         "папка 20: символическая ссылка"},
+        {"the snapshot's folder of files a link",
+         [&] {
+             fs::remove_all(files);
+             fs::create_directory_symlink(Path("elsewhere"), files);
+         },
+         "папка other.kvs.files: символическая ссылка"},
+        {"the file cut short", [&] { fs::resize_file(files + "/20/other.pcm", 1000); },
+         "размер 1000 байт, в снимке " + size},
+        {"the file changed, its size kept",
+         [&] {
+             std::string changed = day;
+             changed[changed.size() / 2] = static_cast<char>(changed[changed.size() / 2] ^ 0x55);
+             WriteText(files + "/20/other.pcm", changed);
+         },
+         "содержимое не то, что записано в снимке"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        c.make();
+        const size_t before = sim->BytesFromTool().size();
+        const Result r = Backup("restore", "other.kvs", {"--yes"});
+        EXPECT_EQ(r.status, 3) << r.out;
+        EXPECT_NE(r.err.find(Path("other.kvs") + ": голосовой файл " + files + "/20/other.pcm: " + c.why),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(NothingWritten(sim->BytesFromTool(), before));
+    }
+    EXPECT_EQ(Backup("compare", "unit.kvs").status, 0) << "the unit changed";
+
+    // The file as recorded is uploaded; so is the file of an older
+    // snapshot, which records no hash.
+    fresh();
+    Result r = Backup("restore", "other.kvs", {"--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Backup("compare", "other.kvs").status, 0);
+    std::string older = other;
+    older.replace(older.find("other.pcm " + size + " " + hash), 10 + size.size() + 1 + hash.size(),
+                  "older.pcm " + size);
+    WriteText(Path("older.kvs"), older);
+    fs::create_directories(Path("older.kvs.files/20"));
+    WriteText(Path("older.kvs.files/20/older.pcm"), day);
+    r = Backup("restore", "older.kvs", {"--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Backup("compare", "older.kvs").status, 0);
 }
 
 }  // namespace

@@ -149,6 +149,61 @@ TEST(ReportFile, ReplacesTheChosenFileKeepingItsPermissions)
     EXPECT_EQ(ModeOf(dir / "fresh.txt"), 0640u);
 }
 
+// A file that holds a password: 0600 however permissive the umask, and a
+// replaced file keeps only its owner's permissions; the usual file still
+// follows the umask.
+TEST(ReportFile, OwnerOnlyWhateverTheUmask)
+{
+    TFolder dir;
+    const std::string replaced = dir / "replaced.kvs";
+    WriteFile(replaced, kOld, 0664);
+    const mode_t old = ::umask(0);
+    std::string failures;
+    for (const std::string& path : {dir / "new.kvs", replaced}) {
+        kv::TReportFile file;
+        if (!file.Create(path, kv::TReportFile::TAccess::OwnerOnly) || !file.Commit("param 104 1234\n"))
+            failures += file.Error() + "\n";
+    }
+    kv::TReportFile usual;
+    if (!usual.Create(dir / "usual.txt") || !usual.Commit("x"))
+        failures += usual.Error();
+    ::umask(old);
+    EXPECT_EQ(failures, "");
+    EXPECT_EQ(ModeOf(dir / "new.kvs"), 0600u);
+    EXPECT_EQ(ModeOf(replaced), 0600u);
+    EXPECT_EQ(ReadFile(replaced), "param 104 1234\n");
+    EXPECT_EQ(ModeOf(dir / "usual.txt"), 0666u);
+}
+
+// Only a regular file is ever replaced: a pipe, a link to one or a socket in
+// the chosen place stays what it is.
+TEST(ReportFile, RefusesAPlaceThatHoldsNoRegularFile)
+{
+    TFolder dir;
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    fs::create_symlink(fifo, dir / "link");
+    for (const std::string& path : {fifo, dir / "link", std::string("/dev/null")}) {
+        kv::TReportFile file;
+        EXPECT_FALSE(file.Create(path)) << path;
+        EXPECT_EQ(file.Error(), kv::CannotCreateText(path, kv::kNotARegularFile));
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(dir.Names(), (std::set<std::string>{"fifo", "link"}));
+
+    // A finished download is not put in a pipe's place either.
+    WriteFile(dir / "received", "data");
+    std::string error;
+    EXPECT_FALSE(kv::ReplaceFile(dir / "received", fifo, error));
+    EXPECT_EQ(error, kv::kNotARegularFile);
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
 TEST(ReportFile, DiscardedOrAbandonedLeavesTheOldFile)
 {
     TFolder dir;

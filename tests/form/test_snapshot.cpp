@@ -30,13 +30,15 @@ struct SnapshotFile : ::testing::Test {
         s.firmware = 10203;
         s.params[101] = "200";
         s.params[103] = "";           // not assigned
-        s.params[20] = " *2\\";       // blank first, a backslash last
-        s.params[12] = "-5";
+        s.params[20] = "*2";
+        s.params[12] = "500";
+        s.params[15] = "3";  // rings before the answer: 1 at least
         s.list = {"", "201-210", "201-210", "220"};
         s.menus[20].keys[3] = "N205*";
+        s.menus[20].keys[4] = " *2\\";  // blank first, a backslash last
         s.menus[5].callCode = 10;
         s.boxes = {{"999", 600, 0, 0}, {"Иванов", 120, 2, 30}};
-        s.files[20] = {"hello.wav", 16000};
+        s.files[20] = {"hello.wav", 16000, std::string(64, 'c')};
         s.files[60] = {};
         return s;
     }
@@ -74,11 +76,11 @@ TEST_F(SnapshotFile, LinesHoldTheUnitsValuesWithTheirCodesAndNames)
     EXPECT_EQ(LineOf(text, "mode"), "mode system");
     EXPECT_EQ(LineOf(text, "firmware"), "firmware 10203");
     EXPECT_EQ(LineOf(text, "param 103"), "param 103");  // an empty value is the key alone
-    EXPECT_EQ(LineOf(text, "system 20 "), "system 20 \\x20*2\\\\");
+    EXPECT_EQ(LineOf(text, "menu 20 key 4 "), "menu 20 key 4 \\x20*2\\\\");
     EXPECT_EQ(LineOf(text, "menu 20 key 3"), "menu 20 key 3 N205*");
     EXPECT_EQ(LineOf(text, "menu 5 code"), "menu 5 code 10");
     EXPECT_EQ(LineOf(text, "mailbox Ив"), "mailbox Иванов 120 2 30");
-    EXPECT_EQ(LineOf(text, "voicefile 20"), "voicefile 20 hello.wav 16000");
+    EXPECT_EQ(LineOf(text, "voicefile 20"), "voicefile 20 hello.wav 16000 sha256:" + std::string(64, 'c'));
     EXPECT_EQ(LineOf(text, "voicefile 60"), "voicefile 60");
     // Each value is preceded by the name the screens give it.
     EXPECT_NE(text.find("# Дневной номер оператора\nparam 101 200\n"), std::string::npos);
@@ -103,6 +105,13 @@ TEST_F(SnapshotFile, ReadingGivesBackWhatWasWritten)
     TSnapshotError e;
     ASSERT_TRUE(layout.Read(Text(s), read, e)) << e.Message();
     EXPECT_EQ(read, s);
+    EXPECT_EQ(read.files[20].sha256, std::string(64, 'c'));
+    // A file written before snapshots recorded the voice files' hashes.
+    std::string older = Text(s);
+    older.replace(older.find(" sha256:"), 8 + 64, "");
+    ASSERT_TRUE(layout.Read(older, read, e)) << e.Message();
+    EXPECT_EQ(read, s);
+    EXPECT_EQ(read.files[20].sha256, "");
 
     // Also from a file edited on another system: a byte order mark, CR LF.
     std::string crlf;
@@ -143,9 +152,20 @@ TEST_F(SnapshotFile, TheReaderRefusesAnythingItDoesNotUnderstandAndNamesTheLine)
         {"another format", replace("kvmanage-snapshot 1", "kvmanage-snapshot 2"), "kvmanage-snapshot 2", "формате 2"},
         {"an unknown line", replace("\nlist 220\n", "\nlist 220\nlsit 230\n"), "lsit 230", "неизвестная строка"},
         {"a repeated value", replace("\nparam 101 200\n", "\nparam 101 200\nparam 101 300\n"), "param 101 300", "повтор"},
-        {"a number that is none", replace("\nsystem 12 -5\n", "\nsystem 12 5O\n"), "system 12 5O", "не число"},
+        {"a number that is none", replace("\nsystem 12 500\n", "\nsystem 12 5O\n"), "system 12 5O", "не число"},
         {"a choice past its items", replace("\nsystem 10 ", "\nsystem 10 2\n#"), "system 10 2", "вне списка"},
-        {"a system value as an ordinary one", replace("\nsystem 12 -5\n", "\nparam 12 -5\n"), "param 12 -5", "системный"},
+        // Values of the right kind that the setting cannot hold: its
+        // object's own limits.
+        {"a number past its setting's range", replace("\nsystem 12 500\n", "\nsystem 12 99999\n"), "system 12 99999", "99999 вне допустимого (0-999)"},
+        {"a negative number", replace("\nsystem 13 ", "\nsystem 13 -5\n#"), "system 13 -5", "-5 вне допустимого (0-24)"},
+        {"a call code past 10", replace("\nparam 100 ", "\nparam 100 77\n#"), "param 100 77", "77 вне допустимого (0-10)"},
+        {"a letter in a number to dial", replace("\nparam 101 200\n", "\nparam 101 2a0\n"), "param 101 2a0", "только цифры"},
+        {"a star where none is allowed", replace("\nparam 101 200\n", "\nparam 101 2*0\n"), "param 101 2*0", "только цифры"},
+        {"a number to dial too long", replace("\nparam 101 200\n", "\nparam 101 123456789\n"), "param 101 123456789", "длиннее 8"},
+        {"a time of day past 23:59", replace("\nparam 111 ", "\nparam 111 2460\n#"), "param 111 2460", "вне допустимого"},
+        {"minutes past 59", replace("\nparam 111 ", "\nparam 111 1260\n#"), "param 111 1260", "не время суток"},
+        {"a check box past a byte", replace("\nparam 110 ", "\nparam 110 256\n#"), "param 110 256", "вне допустимого"},
+        {"a system value as an ordinary one", replace("\nsystem 12 500\n", "\nparam 12 500\n"), "param 12 500", "системный"},
         {"an unknown parameter", replace("\nparam 101 200\n", "\nparam 101 200\nparam 105 1\n"), "param 105 1", "нет"},
         {"a CR inside a value", replace("\nparam 101 200\n", "\nparam 101 2\\x0D00\n"), "param 101 2\\x0D00", "управляющий"},
         {"a stray backslash", replace("\nparam 101 200\n", "\nparam 101 2\\00\n"), "param 101 2\\00", "\\"},
@@ -155,6 +175,7 @@ TEST_F(SnapshotFile, TheReaderRefusesAnythingItDoesNotUnderstandAndNamesTheLine)
         {"a mailbox without its period", replace("\nmailbox 999 600 0 0\n", "\nmailbox 999 600 0\n"), "mailbox 999 600 0", "mailbox"},
         {"a key that is no key", replace("\nmenu 20 key 3 ", "\nmenu 20 key 10 "), "menu 20 key 10 N205*", "клавиша"},
         {"a header out of its place", replace("\ndevice /dev/ttyUSB0\n", "\n"), "mode system", "device"},
+        {"a hash that is no SHA-256", replace(" sha256:" + std::string(64, 'c'), " sha256:" + std::string(63, 'c')), "voicefile 20 hello.wav 16000 sha256:", "SHA-256"},
         {"a line after the end", [](std::string t) { return t + "param 101 300\n"; }, "param 101 300", "после \"end\""},
     };
     for (const Case& c : cases) {
@@ -230,7 +251,7 @@ TEST_F(SnapshotFile, CompareNamesEachDifferenceAndTheOperationThatMendsIt)
     file.menus[5].callCode = 0;
     unit.boxes = {{"999", 600, 0, 0}, {"500", 60, 0, 0}};
     file.boxes = {{"999", 900, 0, 0}, {"Иванов", 120, 0, 0}};
-    file.files[20] = {"hi.wav", 8000};
+    file.files[20] = {"hi.wav", 8000, {}};
     const TComparison c = Compare(layout, unit, file);
     std::vector<std::string> lines;
     for (const TDifference& d : c.differences)

@@ -45,6 +45,24 @@ TEST(FormDirectory, TypingHonoursFilterLengthLimitAndBackspace)
     EXPECT_EQ(empty.Text(), "");
 }
 
+// Text put into the field as a whole (a paste, a drop) keeps to the same
+// rule as typed keys: refused whole, the field keeps its text.
+TEST(FormDirectory, TextPutInWholeKeepsToTheKeyFiltersRule)
+{
+    TFormDirectory number("12", 4, false);
+    for (const char* refused : {"12ab", "1*2", "12345", "1 2", "1\t2", "١٢"})
+        EXPECT_FALSE(number.SetText(refused)) << refused;
+    EXPECT_EQ(number.Text(), "12");
+    EXPECT_TRUE(number.SetText("9876"));
+    EXPECT_TRUE(number.SetText(""));
+    EXPECT_EQ(number.Text(), "");
+
+    TFormDirectory combination("", 24, true);
+    EXPECT_TRUE(combination.SetText("*1*2"));
+    EXPECT_FALSE(combination.SetText("*1#2"));
+    EXPECT_EQ(combination.Text(), "*1*2");
+}
+
 TEST(FormCode, OpeningChecksTheMatchingButtonAndReportsNoChange)
 {
     for (int code = 0; code <= 10; ++code) {

@@ -137,6 +137,14 @@ TEST(NumbersOnUnit, ReadShowEditWriteAndReadBack)
     EXPECT_EQ(u.Sent(), "");
     EXPECT_EQ(c.admPwd.value, "1234");
     EXPECT_EQ(c.edtAdmPwd.Text(), "1234");
+
+    // The field's text is held to its rule once more before it is written:
+    // a value with a letter in it (as a unit might have sent it), edited.
+    c.opNumDay.value = "2a";
+    u.values.AnswerDirectory("5");
+    u.Edit(c.opNumDay);
+    EXPECT_EQ(u.Messages(), Strings{"Значение не записано: допустимы только цифры."});
+    EXPECT_EQ(u.Sent(), "");
 }
 
 TEST(SystemParametersOnUnit, ReadAllThenEditEachKind)

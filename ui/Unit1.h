@@ -23,6 +23,7 @@
 #include "session/Comm.h"
 #include "session/KvMenu.h"
 #include "session/Server.h"
+#include "ui/Version.h"
 #include "settings/Catalogue.h"
 #include "settings/View.h"
 #include "ui/Form1View.h"
@@ -62,7 +63,7 @@ struct TTabControl {
 class TForm1 {
 public:
     static constexpr const char* kApplicationTitle = "Kvmanage";
-    static constexpr const char* kVersion = "1.4.5";
+    static constexpr const char* kVersion = KV_VERSION;
     static constexpr const char* kBusyText = "Передача данных";
     static constexpr const char* kReadyText = "Готово";
 
@@ -207,7 +208,7 @@ private:
 };
 
 // The window's caption for an executable: its file name without folder and
-// extension, " v." and the version ("kv20rcfg v.1.4.5").
+// extension, " v." and the version ("kv20rcfg v.1.5.0").
 std::string CaptionFor(const std::string& executable);
 // The executable's bare name ("kv20rcfg").
 std::string ProgramName(const std::string& executable);

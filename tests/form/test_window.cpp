@@ -73,7 +73,7 @@ TEST_F(Window, StartsDisconnectedReadyWithTheStoredPortAndEverythingLocked)
 {
     store.values[kComPortKey] = "3";
     StartWindow();
-    EXPECT_EQ(view.caption, "kv20rcfg v.1.4.5");
+    EXPECT_EQ(view.caption, "kv20rcfg v.1.5.0");
     EXPECT_EQ(view.applicationTitle, "kv20rcfg");
     EXPECT_EQ(form->BusyCount(), 0);
     EXPECT_TRUE(form->ClicksAttached());
@@ -97,8 +97,8 @@ TEST_F(Window, StartsDisconnectedReadyWithTheStoredPortAndEverythingLocked)
 
 TEST_F(Window, CaptionComesFromTheExecutablesName)
 {
-    EXPECT_EQ(CaptionFor("kv20rcfg"), "kv20rcfg v.1.4.5");
-    EXPECT_EQ(CaptionFor("C:/Tools/KV20RCFG.EXE"), "KV20RCFG v.1.4.5");
+    EXPECT_EQ(CaptionFor("kv20rcfg"), "kv20rcfg v.1.5.0");
+    EXPECT_EQ(CaptionFor("C:/Tools/KV20RCFG.EXE"), "KV20RCFG v.1.5.0");
     EXPECT_EQ(ProgramName("/usr/bin/kv20rcfg.bin"), "kv20rcfg");
 }
 

@@ -30,6 +30,11 @@ if grep -Eq 'kvsim|kvline|test_|bench_|\.a$|/include/' <<<"$files"; then
 fi
 
 [ "$(dpkg-deb -f "$deb" Package)" = kvmanage ] || fail "package name"
+# One version: the package's is the one the window's caption shows (the
+# program holds it as a string of its own).
+version="$(dpkg-deb -f "$deb" Version)"
+echo "version: $version"
+[[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "version $version is not MAJOR.MINOR.PATCH"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "depends: $depends"
 for lib in libc6 libstdc++6 libqt6widgets6 libqt6core6 libudev1; do
@@ -46,5 +51,6 @@ done
 grep -q '^Comment=' "$entry" && grep -q '^Comment\[ru\]=' "$entry" || fail "the desktop entry lacks its comments"
 grep -q '^Categories=.*;$' "$entry" || fail "the desktop entry lacks its categories"
 [ -x "$x/usr/bin/kv20rcfg" ] || fail "the program is not executable"
+LC_ALL=C grep -aqP "\\x00\\Q$version\\E\\x00" "$x/usr/bin/kv20rcfg" || fail "the program does not carry the package's version $version"
 grep -q '<svg' "$x/usr/share/icons/hicolor/scalable/apps/kvmanage.svg" || fail "the icon is no SVG"
 echo "1 passed, 0 failed"

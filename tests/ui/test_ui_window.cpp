@@ -80,7 +80,7 @@ using Window = test::TWindowTest;
 TEST_F(Window, FrameHasThePagesButtonsAndPanelsInOrderAndKeepsItsSize)
 {
     StartWindow();
-    EXPECT_EQ(W().windowTitle(), QStringLiteral("kv20rcfg v.1.4.5"));
+    EXPECT_EQ(W().windowTitle(), QStringLiteral("kv20rcfg v.1.5.0"));
     QTabWidget* pages = W().PageControl();
     const QStringList captions{"Номера", "Приветствия", "Время", "Меню", "Почта", "Системные параметры",
                                "Замена сообщений"};

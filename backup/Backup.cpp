@@ -595,9 +595,13 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
             // Checked against the snapshot and copied aside before anything
             // is written; the upload reads the copy.
             const TVoiceFileValues& want = file.files.at(d.code);
+            const std::string local = VoiceFilePath(filePath, d.code, want.name);
+            struct stat st {};
+            if (!SafeFileName(want.name) || ::lstat(local.c_str(), &st) != 0)
+                return refuse(filePath + ": нет голосового файла " + local);
             std::string copy, why;
             if (!CopyVoiceFile(filePath, d.code, want, staged, copy, why))
-                return refuse(filePath + ": голосовой файл " + VoiceFilePath(filePath, d.code, want.name) + ": " + why);
+                return refuse(filePath + ": голосовой файл " + local + ": " + why);
             stagedPaths[d.code] = copy;
             toWrite.push_back(summary.items.size());
         } else {

@@ -141,7 +141,7 @@ TEST(NumbersOnUnit, ReadShowEditWriteAndReadBack)
     // The field's text is held to its rule once more before it is written:
     // a value with a letter in it (as a unit might have sent it), edited.
     c.opNumDay.value = "2a";
-    u.values.AnswerDirectory("5");
+    u.values.AnswerDirectory("5", false);  // the field: "2a5"
     u.Edit(c.opNumDay);
     EXPECT_EQ(u.Messages(), Strings{"Значение не записано: допустимы только цифры."});
     EXPECT_EQ(u.Sent(), "");

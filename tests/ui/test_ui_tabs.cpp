@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -288,6 +292,77 @@ TEST_F(Tabs, OneFailedReloginGivesTwoMessagesNotOnePerSetting)
     EXPECT_EQ(Form().Session().mode, kModeDisconnected);
     EXPECT_EQ(Window().Panel(0)->text(), QStringLiteral("Готово"));
     EXPECT_FALSE(Control<QPushButton>("btnAddNum")->isEnabled());
+}
+
+// Puts `text` into a field every way but typing: Ctrl+V over the whole
+// text, the middle button where the system has a selection to paste (the
+// offscreen platform has none), a drop, and an insert as an input method
+// makes one.
+void Smuggle(QLineEdit* edit, const QString& text)
+{
+    QApplication::clipboard()->setText(text);
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    if (QApplication::clipboard()->supportsSelection()) {
+        QApplication::clipboard()->setText(text, QClipboard::Selection);
+        QTest::mouseClick(edit, Qt::MiddleButton);
+    }
+    QMimeData mime;
+    mime.setText(text);
+    const QPoint at = edit->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(edit, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(edit, &move);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(edit, &drop);
+    edit->insert(text);
+}
+
+// The digit fields' rule holds for text that is not typed: letters pasted
+// or dropped into a number to dial or a menu key's extension never reach
+// the unit.
+TEST_F(Tabs, LettersPastedOrDroppedIntoADigitFieldNeverReachTheUnit)
+{
+    Start();
+    Connect(QStringLiteral("7777"), kTabNumbers);
+    QString before, after;
+    auto smuggleAndOk = [&](const char* field, const QString& letters) {
+        return [&, field, letters](QWidget* d) {
+            QLineEdit* edit = d->findChild<QLineEdit*>(QString::fromLatin1(field));
+            ASSERT_TRUE(edit);
+            if (QString::fromLatin1(field) == QStringLiteral("edtExt"))
+                test::ClickRadio(d->findChild<QWidget*>(QStringLiteral("rbXfer")));
+            before = edit->text();
+            Smuggle(edit, letters);
+            after = edit->text();
+            ClickButton(d, "btnOK");
+        };
+    };
+
+    // "Ввод номера" of the day operator's number, and of a system
+    // parameter whose field also takes "*".
+    answers.Add(smuggleAndOk("Edit1", QStringLiteral("12ab")));
+    Click("btnOpNumDay");
+    EXPECT_EQ(before, QStringLiteral("200"));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(Sent().find("SET\r"), std::string::npos) << Sent();
+    PageControl()->setCurrentIndex(kTabSysParams);
+    Mark();
+    answers.Add(smuggleAndOk("Edit1", QStringLiteral("*1x")));
+    DoubleClickCell("sgSysParams", 2, 12);  // 20 - Комбинация для перевода звонка
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(Sent().find("SET\r"), std::string::npos) << Sent();
+
+    // A menu key's extension: the key is written, without the letters.
+    PageControl()->setCurrentIndex(kTabGreetings);
+    Mark();
+    answers.Add(smuggleAndOk("edtExt", QStringLiteral("5q")));
+    DoubleClickCell("sgGreetings", 7, 1);  // the day greeting's key 5
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(Sent().find('q'), std::string::npos) << Sent();
+    EXPECT_EQ(Dialogs(), QStringList{QStringLiteral("Выберите действие")});
+    EXPECT_EQ(answers.Unanswered(), 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QValidator>
 #include <algorithm>
 #include <limits>
 
@@ -148,11 +149,29 @@ QAbstractSpinBox::StepEnabled TUpDownEdit::stepEnabled() const
 
 // ---- TTypedKeyFilter
 
+namespace {
+
+// The form's rule for a field's whole text as the field's validator.
+class TFormRuleValidator : public QValidator {
+public:
+    TFormRuleValidator(QObject* parent, std::function<bool(const QString&)> accepts)
+        : QValidator(parent), accepts_(std::move(accepts))
+    {
+    }
+    State validate(QString& input, int&) const override { return accepts_(input) ? Acceptable : Invalid; }
+
+private:
+    std::function<bool(const QString&)> accepts_;
+};
+
+}  // namespace
+
 TTypedKeyFilter::TTypedKeyFilter(QLineEdit* field, std::function<bool(char32_t)> pass,
-                                 std::function<void(const QString&)> sync)
+                                 std::function<bool(const QString&)> accepts, std::function<void(const QString&)> sync)
     : QObject(field), field_(field), pass_(std::move(pass)), sync_(std::move(sync))
 {
     field_->installEventFilter(this);
+    field_->setValidator(new TFormRuleValidator(this, std::move(accepts)));
     connect(field_, &QLineEdit::textChanged, this, [this](const QString& text) { sync_(text); });
 }
 

@@ -103,12 +103,15 @@ protected:
 // key types (Backspace as 8) goes to pass(ch) before it reaches the field,
 // and the key is dropped when pass refuses any of it. Keys that type
 // nothing (arrows, Delete, shortcuts with Ctrl) are not characters and
-// reach the field unasked. Whatever the field then holds, after a typed
-// key, a paste or an edit in the middle, goes to sync(text).
+// reach the field unasked. Text that enters any other way (a paste by
+// Ctrl+V or the middle button, a drop, an insert) is held against
+// accepts(text), the form's rule for the field's whole text, by a validator
+// on the field: the field refuses a change that breaks it. Whatever the
+// field then holds goes to sync(text).
 class TTypedKeyFilter : public QObject {
 public:
     TTypedKeyFilter(QLineEdit* field, std::function<bool(char32_t)> pass,
-                    std::function<void(const QString&)> sync);
+                    std::function<bool(const QString&)> accepts, std::function<void(const QString&)> sync);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -22,7 +22,11 @@ TDirectoryDialog::TDirectoryDialog(TFormDirectory& form, QWidget* parent) : QDia
     edit_->setMinimumWidth(edit_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 26);
     new TTypedKeyFilter(
         edit_, [this](char32_t ch) { return form_.KeyPress(ch); },
-        [this](const QString& text) { form_.SetText(S(text)); });
+        [this](const QString& text) { return form_.Accepts(S(text)); },
+        [this](const QString& text) {
+            if (!form_.SetText(S(text)))
+                edit_->setText(Q(form_.Text()));
+        });
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(edit_);

@@ -47,6 +47,9 @@ TMenuItmDialog::TMenuItmDialog(TFormMenuItm& form, QWidget* parent) : QDialog(pa
     udMenu_->setMinimumWidth(udMenu_->fontMetrics().horizontalAdvance(QStringLiteral("000")) * 3);
     edtExt_ = new QLineEdit(this);
     edtExt_->setObjectName(QStringLiteral("edtExt"));
+    // A longer paste is cut to the field's length before the form's rule
+    // looks at it.
+    edtExt_->setMaxLength(TFormMenuItm::kExtMaxLength);
     edtExt_->setMinimumWidth(edtExt_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 16);
 
     // The design's rows from the top: "Не назначено", "Меню" with the menu
@@ -98,10 +101,10 @@ TMenuItmDialog::TMenuItmDialog(TFormMenuItm& form, QWidget* parent) : QDialog(pa
     udMenu_->onEditingFinished = [this] { showMenuNumber(); };
     new TTypedKeyFilter(
         edtExt_, [this](char32_t ch) { return form_.TypeExt(ch); },
+        [](const QString& text) { return TFormMenuItm::ExtTextAllowed(S(text)); },
         [this](const QString& text) {
-            form_.SetExt(S(text));
-            // A paste keeps only what the form keeps.
-            if (Q(form_.Ext()) != text)
+            // The field shows only what the form holds.
+            if (!form_.SetExt(S(text)) || Q(form_.Ext()) != text)
                 edtExt_->setText(Q(form_.Ext()));
         });
 

@@ -465,6 +465,8 @@ void TBackup::DownloadVoiceFiles(TSnapshot& snapshot, const std::string& snapsho
             why = "нет такой ячейки";
         } else if (!connected()) {
             why = "связь с устройством прервана";
+        } else if (form_.Session().ActionFailed()) {
+            why = "устройство не отвечает";
         } else if (!SafeFileName(values.name)) {
             why = "имя файла \"" + values.name + "\" непригодно для файла на компьютере";
         } else if (!std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec) && ec) {
@@ -667,6 +669,13 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
         progress(step++, total, d.name);
         if (!connected()) {
             summary.items[i].result = {TRestoreResult::NotWritten, "связь с устройством прервана"};
+            done[i] = true;
+            continue;
+        }
+        if (form_.Session().ActionFailed()) {
+            // An earlier write found the unit silent: the session starts
+            // nothing more in this restore.
+            summary.items[i].result = {TRestoreResult::NotWritten, "устройство не отвечает"};
             done[i] = true;
             continue;
         }

@@ -2,6 +2,7 @@
 
 #include "collections/Dialogs.h"
 #include "collections/Wire.h"
+#include "serial/UiBridge.h"
 #include "session/Comm.h"
 #include "session/Cp1251.h"
 #include "session/Dialogs.h"
@@ -48,16 +49,25 @@ bool TFile::process()
         delp();
         return false;
     case 30:
-        ulstart();
+        startingTransfer_ = true;
+        try {
+            ulstart();
+        } catch (const ELineFault&) {
+            UiBridge().Synchronize([this] { notStarted(); });
+            throw;
+        }
         return false;
     case 31:
+        startingTransfer_ = false;
         ulgo();
         action = 0;
         return true;
     case 40:
+        startingTransfer_ = true;
         dlstart();
         return false;
     case 41:
+        startingTransfer_ = false;
         dlgo();
         action = 0;
         return true;
@@ -68,11 +78,22 @@ bool TFile::process()
         transferReport();
         return false;
     default:
-        if (action > 199)
+        if (action > 199) {
+            notStarted();
             return EndWithFailure(action, failureText(action));
+        }
         action = 0;
         return true;
     }
+}
+
+void TFile::notStarted()
+{
+    if (!startingTransfer_)
+        return;
+    startingTransfer_ = false;
+    if (const std::function<void()> told = transferNotStarted)
+        told();
 }
 
 std::string TFile::failureText(int32_t failure) const

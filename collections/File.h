@@ -56,6 +56,9 @@ public:
     int32_t fileSize = 0;
     // Starts the engine of the open transfer dialog; set by that dialog.
     std::function<void()> startTransfer;
+    // Told on the UI thread when the exchange before a transfer failed, so
+    // that the engine will not start: the dialog closes. Set by that dialog.
+    std::function<void()> transferNotStarted;
     // Error number from the unit's transfer result; 100: no result line in
     // time; 101: the number could not be read.
     int32_t transferError = 0;
@@ -72,6 +75,11 @@ protected:
     virtual std::string failureText(int32_t failure) const;
 
     static constexpr int kTransferWaitMs = 5000;
+
+private:
+    // Between the start of an upload or download job and the engine's start.
+    bool startingTransfer_ = false;
+    void notStarted();
 };
 
 // The message of a transfer error number (action 71).

@@ -32,7 +32,12 @@ bool TMenuDlg::process()
 {
     switch (action) {
     case 2:
-        setp();
+        try {
+            setp();
+        } catch (const ELineFault&) {
+            keys = unitKeys_;
+            throw;
+        }
         return false;
     case 3:
         getp();
@@ -46,7 +51,21 @@ bool TMenuDlg::process()
     case 60:
         editItem();
         return action == 0;
+    case 214:
+    case 215:
+    case 217:
+    case 218:
+        // The unit refused the menu (its reply says so): the object takes
+        // back what the unit holds, as after a confirmed change, so that a
+        // refused action is neither shown nor sent again with the next edit.
+        keys = unitKeys_;
+        ShowExchangeFailure(failureText(action));
+        action = 3;
+        return false;
     default:
+        // A write that failed on the line: the unit keeps what it had.
+        if (action >= 210 && action <= 218)
+            keys = unitKeys_;
         // 4, 30, 31, 40, 41, 70, 71, failures and anything else.
         return TFile::process();
     }
@@ -145,6 +164,7 @@ void TMenuDlg::getp()
         }
         keys[k] = Cp1251ToUtf8(line.substr(1));
     }
+    unitKeys_ = keys;
     action = 4;
 }
 

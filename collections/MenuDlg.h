@@ -7,7 +7,9 @@
 // and moves and deletes its voice file as TFile does.
 //
 // Start values of `action`: 3 read and show; 60 edit the key `editKey`;
-// 20 delete the voice file; 30, 40, 70 as in TFile.
+// 20 delete the voice file; 30, 40, 70 as in TFile. A write the unit refuses
+// is followed by a read-back, as a confirmed one is; a write that fails on
+// the line leaves the keys as the unit held them.
 #pragma once
 
 #include <array>
@@ -47,6 +49,8 @@ protected:
     std::string failureText(int32_t failure) const override;
 
 private:
+    // The keys as last read from the unit.
+    std::array<std::string, 10> unitKeys_;
     void editItem();
     void askDelete();
     void deleteFile();

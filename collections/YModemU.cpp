@@ -47,18 +47,28 @@ TFormYMU::TFormYMU(TKvMenu& session, TFormComm& comm, TFile& object, std::string
     engine_.OnPacketEvent = [this](TVaComponent*, int number, int byteCount) { packet(number, byteCount); };
     engine_.OnTransferEnd = [this](TVaComponent*, int code) { transferEnd(code); };
     engine_.OnError = [this](TVaComponent*, int, int count) { record_.errors = count; };
+    Timer1.onTimer = [this] { tick(); };
 }
 
 TFormYMU::~TFormYMU()
 {
-    if (!closed_)
+    Timer1.Stop();
+    if (!closed_) {
         object_.startTransfer = nullptr;
+        object_.transferNotStarted = nullptr;
+    }
     engine_.OnTransferEnd = nullptr;
     removeFolder();
 }
 
 bool TFormYMU::Show()
 {
+    // The user's action this transfer belongs to has already found the
+    // unit silent (its message shown): nothing is started, the dialog goes.
+    if (session_.ActionFailed()) {
+        close();
+        return false;
+    }
     switch (object_.action) {
     case 30:
         engine_.SetMode(tmUpload);
@@ -82,7 +92,15 @@ bool TFormYMU::Show()
         return false;
     }
     object_.startTransfer = [this] { start(); };
-    session_.Run(&object_);
+    // The unit did not take the slot exchange (its message shown): no
+    // transfer follows, and the dialog closes.
+    object_.transferNotStarted = [this] { close(); };
+    if (!session_.Run(&object_)) {
+        // The session started nothing (the action failed, or the session
+        // ended meanwhile): nothing will move, the dialog goes.
+        close();
+        return false;
+    }
     return true;
 }
 
@@ -94,7 +112,32 @@ void TFormYMU::start()
         record_.name = baseName(engine_.Files().front());
     if (TLineObserver* o = comm_.LineObserver())
         o->TransferStarted();
+    moved();
+    Timer1.Start();
     engine_.Start();
+}
+
+void TFormYMU::moved()
+{
+    lastMoved_ = now();
+    if (!silence_.empty()) {
+        silence_.clear();
+        changed();
+    }
+}
+
+void TFormYMU::tick()
+{
+    if (closed_ || !engine_.Busy())
+        return;
+    const auto silent = std::chrono::duration_cast<std::chrono::seconds>(now() - lastMoved_).count();
+    if (silent < kSilentAfterS)
+        return;
+    const std::string text = "Устройство не отвечает " + std::to_string(silent) + " с";
+    if (text != silence_) {
+        silence_ = text;
+        changed();
+    }
 }
 
 bool TFormYMU::CloseQuery()
@@ -117,6 +160,8 @@ void TFormYMU::fileInfo(const std::string& name, int size)
     record_.size = size;
     progressMax_ = size;
     total_ = std::to_string(size);
+    lastMoved_ = now();
+    silence_.clear();
     changed();
 }
 
@@ -126,11 +171,15 @@ void TFormYMU::packet(int number, int byteCount)
     bytes_ = std::to_string(byteCount);
     packet_ = std::to_string(number);
     record_.blocks = number;
+    lastMoved_ = now();
+    silence_.clear();
     changed();
 }
 
 void TFormYMU::transferEnd(int exitCode)
 {
+    Timer1.Stop();
+    silence_.clear();
     exitCode_ = exitCode;
     record_.result = exitCode;
     if (TLineObserver* o = comm_.LineObserver())
@@ -184,6 +233,7 @@ void TFormYMU::close()
         return;
     closed_ = true;
     object_.startTransfer = nullptr;
+    object_.transferNotStarted = nullptr;
     removeFolder();
     changed();
     // The handler may destroy this dialog: it runs from a copy, last.

@@ -15,10 +15,12 @@
 // Everything here runs on the UI thread.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
 #include "session/LineObserver.h"
+#include "settings/View.h"
 #include "transfer/VaYModem.h"
 
 namespace kv {
@@ -60,6 +62,17 @@ public:
     const std::string& Packet() const { return packet_; }  // Edit1
     const std::string& Bytes() const { return bytes_; }    // Edit2
     const std::string& Total() const { return total_; }    // Edit3
+    // The unit's silence: once no block has moved for kSilentAfterS
+    // seconds while the engine runs, "Устройство не отвечает N с" (N the
+    // seconds since the last block, counting on), so that the user knows
+    // why the progress stands and may press "Отменить"; "" otherwise. The
+    // engine keeps its own time-outs.
+    const std::string& Silence() const { return silence_; }  // lblSilence
+    static constexpr int kSilentAfterS = 3;
+    // Ticks once a second while the engine runs; the window drives it.
+    TCoreTimer Timer1{1000};
+    // The clock the silence is measured with (tests may replace it).
+    std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
 
     // Called after any control changed, and when the dialog closes.
     std::function<void()> onChange;
@@ -86,6 +99,9 @@ private:
     void removeFolder();
     void close();
     void changed();
+    // A block (or the file's header) moved: the silence ends.
+    void moved();
+    void tick();
 
     TKvMenu& session_;
     TFormComm& comm_;
@@ -105,6 +121,8 @@ private:
     std::string packet_;
     std::string bytes_;
     std::string total_;
+    std::string silence_;
+    std::chrono::steady_clock::time_point lastMoved_{};
 };
 
 }  // namespace kv

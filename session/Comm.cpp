@@ -4,6 +4,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "session/Dialogs.h"
+
 namespace kv {
 
 namespace {
@@ -13,6 +15,14 @@ std::atomic<TFormComm*> g_formComm{nullptr};
 TFormComm& FormComm()
 {
     return *g_formComm.load();
+}
+
+void ShowExchangeFailure(const std::string& message)
+{
+    ShowError(message);
+    TFormComm* comm = g_formComm.load();
+    if (comm && comm->LastWaitFailed())
+        throw ELineFault();
 }
 
 TFormComm::TFormComm()
@@ -179,13 +189,13 @@ bool TFormComm::SendEcho(const std::string& text, int timeoutMs)
         throw;
     }
     if (!waitArmed(timeoutMs))
-        return false;
+        return waited(false);
     std::lock_guard<TVaCriticalSection> g(lock_);
     const size_t pos = rxText_.find(text);
     if (pos == std::string::npos)
-        return false;
+        return waited(false);
     cutAfterLocked(pos + text.size());
-    return true;
+    return waited(true);
 }
 
 bool TFormComm::WaitText(const std::string& pattern, int timeoutMs)
@@ -202,15 +212,15 @@ bool TFormComm::ReadUpTo(const std::string& pattern, int timeoutMs, std::string&
         present = checkOrArmLocked(pattern);
     }
     if (!present && !waitArmed(timeoutMs))
-        return false;
+        return waited(false);
     std::lock_guard<TVaCriticalSection> g(lock_);
     const size_t pos = rxText_.find(pattern);
     if (pos == std::string::npos)
-        return false;
+        return waited(false);
     const size_t end = pos + pattern.size();
     result = rxText_.substr(0, end);
     cutAfterLocked(end);
-    return true;
+    return waited(true);
 }
 
 void TFormComm::SetLineObserver(TLineObserver* observer)

@@ -34,6 +34,16 @@ public:
     ELineLost() : std::runtime_error("The line to the unit hung up") {}
 };
 
+// Thrown by a job's exchange, after its one message was shown, once the
+// unit has not answered on the line as the exchange needs (no echo, no
+// prompt, no reply within the time-out). The worker ends the job and the
+// session ends the action the job belongs to (TKvMenu::TAction): a silent
+// unit costs one message, not one per remaining exchange and job.
+class ELineFault : public std::runtime_error {
+public:
+    ELineFault() : std::runtime_error("The unit did not answer on the line") {}
+};
+
 class TFormComm {
 public:
     // Sets up VaComm1 with the tool's values (19200 8N1, no flow control,
@@ -52,6 +62,13 @@ public:
     // The receive handler: appends the bytes without LF and wakes an armed
     // wait whose pattern has appeared.
     void VaComm1RxBuf(const uint8_t* data, size_t count);
+
+    // Whether the last SendEcho, WaitText or ReadUpTo ended without its
+    // pattern (its time-out passed). ForgetWaitFailure clears it before a
+    // job starts, so a failure step can tell a silent line from a reply it
+    // did not like.
+    bool LastWaitFailed() const { return lastWaitFailed_.load(); }
+    void ForgetWaitFailure() { lastWaitFailed_.store(false); }
 
     // A copy of the receive buffer (for diagnostics and tests).
     std::string RxText() const;
@@ -91,6 +108,12 @@ private:
     void checkLineLocked() const;
     bool waitArmed(int timeoutMs);
     void cutAfterLocked(size_t end);
+    // Notes how a wait ended and returns it.
+    bool waited(bool found)
+    {
+        lastWaitFailed_.store(!found);
+        return found;
+    }
 
     mutable TVaCriticalSection lock_;
     std::string rxText_;
@@ -100,9 +123,16 @@ private:
     uint64_t lineLosses_ = 0;
     TVaWaitEvent rxEvent_{false, true};
     std::atomic<TLineObserver*> observer_{nullptr};
+    std::atomic<bool> lastWaitFailed_{false};
 };
 
 // The program's port owner.
 TFormComm& FormComm();
+
+// A failure step of a job: shows its message and, when the exchange before
+// it found the line silent (TFormComm::LastWaitFailed), ends the job and its
+// action by throwing ELineFault. A reply the exchange did not like leaves
+// the job to go on.
+void ShowExchangeFailure(const std::string& message);
 
 }  // namespace kv

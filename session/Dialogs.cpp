@@ -1,5 +1,6 @@
 #include "session/Dialogs.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -22,9 +23,12 @@ public:
     TPasswordAnswer Password() override { return {}; }
 };
 
+std::atomic<uint64_t> g_messagesShown{0};
+
 // A message that no UI thread takes any more still reaches standard error.
 void showMessage(TMessageKind kind, const std::string& text)
 {
+    g_messagesShown.fetch_add(1);
     if (!UiBridge().Synchronize([&] { Dialogs().Message(kind, text); }))
         writeToConsole(kind, text);
 }
@@ -61,8 +65,14 @@ void ShowError(const std::string& text, const std::string& details)
         ShowError(text);
         return;
     }
+    g_messagesShown.fetch_add(1);
     if (!UiBridge().Synchronize([&] { Dialogs().MessageWithDetails(TMessageKind::Error, text, details); }))
         writeToConsole(TMessageKind::Error, text + "\n" + details);
+}
+
+uint64_t MessagesShown()
+{
+    return g_messagesShown.load();
 }
 
 void SetConnectionExplainer(TConnectionExplainer explainer)

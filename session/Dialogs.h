@@ -10,6 +10,7 @@
 // thread takes any more.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -59,6 +60,10 @@ TPasswordAnswer AskPassword();
 // Any thread: an error message with details; empty details show the
 // message alone, as ShowError(text) does.
 void ShowError(const std::string& text, const std::string& details);
+// How many messages ShowError and ShowWarning have shown since the program
+// started. A read that had something to say did not read its value. Any
+// thread.
+uint64_t MessagesShown();
 
 // Why a connection failed: the port did not open, nothing echoed, the echo
 // came without "Password:", the unit fell silent after the password.

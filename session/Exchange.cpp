@@ -30,7 +30,7 @@ bool EndWithFailure(int32_t& action, const std::string& message)
 {
     action = 0;
     if (!message.empty())
-        ShowError(message);
+        ShowExchangeFailure(message);
     return true;
 }
 

@@ -41,7 +41,8 @@ int32_t RunCommandExchange(const TCommandExchange& exchange, const TExchangeActi
 
 // A failure step: ends the job (action 0) and shows the failure's message
 // as an error, or nothing when the step has no message. Returns true: the
-// job is finished.
+// job is finished. A failure on a silent line also ends the job's action
+// (ShowExchangeFailure, session/Comm.h).
 bool EndWithFailure(int32_t& action, const std::string& message);
 
 }  // namespace kv

@@ -54,15 +54,26 @@ bool TJoint1::process()
         input();
         return false;
     case 2:
+        // Until the read-back the object holds a value the unit has not
+        // confirmed (a write lost on a silent line never gets one).
+        valueRead = false;
         setp();
         action = 3;
         return false;
-    case 3:
+    case 3: {
+        // A step that throws (a silent line) leaves the object unread.
+        valueRead = false;
+        const uint64_t shown = MessagesShown();
         getp();
+        valueRead = MessagesShown() == shown;
         action = 4;
         return false;
+    }
     case 4:
-        output();
+        if (valueRead)
+            output();
+        else
+            unread();
         action = 0;
         return true;
     default:
@@ -99,11 +110,17 @@ void TJoint1::output()
         ShowWarning("TJoint: output ?");
 }
 
-std::string TJoint1::text()
+void TJoint1::unread()
 {
     if (grid)
-        return GridCell(grid, col, row);
-    return "Не определен";
+        SetGridCell(grid, col, row, kNotRead);
+}
+
+std::string TJoint1::text()
+{
+    if (!grid)
+        return "Не определен";
+    return valueRead ? GridCell(grid, col, row) : kNotRead;
 }
 
 // ---- parameter primitives -------------------------------------------------
@@ -130,13 +147,21 @@ std::string codeText(int32_t code)
     return std::to_string(code);
 }
 
+// The unit did not answer on the line: the one message of the job and of
+// the action it belongs to; both end here.
+[[noreturn]] void failOnLine(const std::string& message)
+{
+    ShowError(message);
+    throw ELineFault();
+}
+
 void startExchange(const char* command, int32_t code, const char* failure)
 {
     TFormComm& comm = FormComm();
     const bool ok = comm.SendEcho(command, kStepMs) && comm.WaitText("N", kStepMs) &&
                     comm.SendEcho(codeText(code) + "\r", kStepMs);
     if (!ok)
-        ShowError(failure);
+        failOnLine(failure);
 }
 
 // The value of a read: the reply line without its "=" and CR. Shows the
@@ -144,10 +169,8 @@ void startExchange(const char* command, int32_t code, const char* failure)
 bool readValue(const char* op, int32_t code, std::string& value)
 {
     std::string line;
-    if (!FormComm().ReadUpTo("\r", kStepMs, line)) {
-        ShowError(std::string(op) + ": Reception error");
-        return false;
-    }
+    if (!FormComm().ReadUpTo("\r", kStepMs, line))
+        failOnLine(std::string(op) + ": Reception error");
     if (line.front() != '=') {
         ShowError(std::string(op) + ": parameter (" + codeText(code) + "): " + QuotedReply(line));
         return false;
@@ -173,17 +196,13 @@ void writeValue(const TSetTexts& t, int32_t code, const std::string& wireValue)
         if (comm.ReadUpTo("\r", kProbeMs, refused))
             ShowError(prefix + QuotedReply(refused));
         else
-            ShowError(prefix + t.noLine);
+            failOnLine(prefix + t.noLine);
         return;
     }
-    if (!comm.SendEcho(wireValue + "\r", kStepMs)) {
-        ShowError(std::string(t.op) + ": parameter send error ");
-        return;
-    }
-    if (!comm.ReadUpTo("\r", kStepMs, line)) {
-        ShowError(std::string(t.op) + ": reply recept error ");
-        return;
-    }
+    if (!comm.SendEcho(wireValue + "\r", kStepMs))
+        failOnLine(std::string(t.op) + ": parameter send error ");
+    if (!comm.ReadUpTo("\r", kStepMs, line))
+        failOnLine(std::string(t.op) + ": reply recept error ");
     if (line.find("OK") == std::string::npos)
         ShowError(std::string(t.replyPrefix) + QuotedReply(line));
 }
@@ -239,10 +258,8 @@ void MessageGet(int32_t code, std::string& name, int32_t& length)
 {
     SendGet(code);
     std::string line;
-    if (!FormComm().ReadUpTo("\r", kStepMs, line)) {
-        ShowError("MessageGet: Reception error");
-        return;
-    }
+    if (!FormComm().ReadUpTo("\r", kStepMs, line))
+        failOnLine("MessageGet: Reception error");
     if (line.rfind("MSG=", 0) != 0) {
         ShowError("MessageGet: parameter (" + codeText(code) + "): error parsing name: " + QuotedReply(line));
         return;

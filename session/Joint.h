@@ -7,7 +7,10 @@
 //
 // The parameter primitives run on the worker thread, block it for the
 // exchange and report every failure themselves in an error dialog; they
-// return what they have and never a success flag. Texts they take and return
+// return what they have and never a success flag. A failure on a silent
+// line (no echo, no prompt, no reply in time) is the end of the job and of
+// the user's action it belongs to: after its message the primitive throws
+// ELineFault (session/Comm.h). Texts they take and return
 // are UTF-8; on the wire they are code page 1251.
 #pragma once
 
@@ -44,14 +47,25 @@ public:
     virtual void setp();
     // Shows the value.
     virtual void output();
-    // The value as display text.
+    // The value as display text: the grid cell, kNotRead while the object
+    // holds no value read from the unit, "Не определен" without a grid.
     virtual std::string text();
+    // What is shown in place of a value that could not be read.
+    static constexpr const char* kNotRead = "Не прочитано";
 
     int32_t code = 0;
     int32_t col = 0;
     int32_t row = 0;
     TGridModel* grid = nullptr;
     uint8_t menu = 0;
+    // Whether the object holds a value read from the unit: its last read
+    // (step 3) ended without a message. A read that failed shows kNotRead
+    // (unread()) instead of the value it would fall back to.
+    bool valueRead = false;
+
+protected:
+    // Shows that the value could not be read: the grid cell says kNotRead.
+    virtual void unread();
 };
 
 // How the base TJoint1 reaches a grid cell. Whoever defines TGridModel

@@ -110,6 +110,31 @@ void TKvMenu::listen()
         std::lock_guard<std::mutex> g(link->lock);
         return link->session ? link->session->lineLostJob() : nullptr;
     });
+    server_.SetLineFault([link] {
+        std::lock_guard<std::mutex> g(link->lock);
+        if (link->session)
+            link->session->lineFault();
+    });
+}
+
+void TKvMenu::lineFault()
+{
+    actionFailed_.store(true);
+    // The unit may stand anywhere inside the exchange that went silent.
+    if (level >= kLevelTop)
+        level = kLevelRelogin;
+}
+
+void TKvMenu::BeginAction()
+{
+    if (actionDepth_++ == 0)
+        actionFailed_.store(false);
+}
+
+void TKvMenu::EndAction()
+{
+    if (actionDepth_ > 0 && --actionDepth_ == 0)
+        actionFailed_.store(false);
 }
 
 TJoint* TKvMenu::lineLostJob()
@@ -480,21 +505,26 @@ void TKvMenu::WaitIdle()
         UiBridge().ProcessEvents(100);
 }
 
-void TKvMenu::Run(TJoint1* object)
+bool TKvMenu::Run(TJoint1* object)
 {
     if (server_.Terminated())
-        return;
+        return false;
     listen();
     const uint64_t losses = comm_.LineLosses();
+    const bool wasConnected = mode == kModeAdmin || mode == kModeSystem;
     WaitIdle();
-    if (comm_.LineLosses() != losses)
-        return;
+    // A session that ended while this job waited (the line hung up, or the
+    // job before it logged out) is not opened again behind the user's back.
+    const bool ended = wasConnected && mode != kModeAdmin && mode != kModeSystem;
+    if (comm_.LineLosses() != losses || ended || ActionFailed())
+        return false;
     if (!object || object->menu == kMenuUndefined) {
         ShowError("Menu mode is Undefined");
-        return;
+        return false;
     }
     server_.idle.Unsignal();
     mismatches_ = 0;
+    comm_.ForgetWaitFailure();
     target = object;
     if (object->menu == level) {
         server_.Start(object);
@@ -502,6 +532,7 @@ void TKvMenu::Run(TJoint1* object)
         action = 100;
         server_.Start(this);
     }
+    return true;
 }
 
 void TKvMenu::Disconnect()

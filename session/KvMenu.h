@@ -6,6 +6,7 @@
 // Run, which navigates first when needed and then lets the worker run them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -60,13 +61,35 @@ public:
 
     // UI thread. Has the worker run the object's job (the caller has set its
     // action); returns as soon as the job is started. A job that had to wait
-    // for one whose line hung up starts nothing: the session is closed by
-    // then, and the job would only open it again.
-    void Run(TJoint1* object);
+    // for one whose line hung up, or for one that ended the session, starts
+    // nothing: the session is closed by then, and the job would only open it
+    // again. Nor does a job of an action that has failed (TAction).
+    // True when the job was started.
+    bool Run(TJoint1* object);
     // UI thread. Logs out and closes the port; returns once started.
     void Disconnect();
     // UI thread. Waits until the worker is idle, processing UI events.
     void WaitIdle();
+
+    // One action of the user: a tab's load, the export, a snapshot, one
+    // dialog. The first job of the action that fails on a silent line
+    // (ELineFault: its one message shown) ends the whole action: from then
+    // on Run starts nothing until the outermost action has ended. Jobs
+    // already done stay done. Actions nest; UI thread.
+    void BeginAction();
+    void EndAction();
+    class TAction {
+    public:
+        explicit TAction(TKvMenu& session) : session_(session) { session_.BeginAction(); }
+        ~TAction() { session_.EndAction(); }
+        TAction(const TAction&) = delete;
+        TAction& operator=(const TAction&) = delete;
+
+    private:
+        TKvMenu& session_;
+    };
+    // Whether a job of the open action failed on the line.
+    bool ActionFailed() const { return actionDepth_ > 0 && actionFailed_.load(); }
 
     // Password for this connection, UTF-8, as typed.
     std::string password;
@@ -97,6 +120,9 @@ private:
     // port, the session itself (action 190: the one message, the port
     // closed, mode 0) instead of what the job had left to do.
     TJoint* lineLostJob();
+    // The worker's line-fault hook: the action has failed, and where the
+    // unit stands is unknown, so the next job logs in again.
+    void lineFault();
     void listen();
 
     TFormComm& comm_;
@@ -106,6 +132,8 @@ private:
     struct TLink;
     std::shared_ptr<TLink> link_;
     bool listening_ = false;
+    int actionDepth_ = 0;
+    std::atomic<bool> actionFailed_{false};
 };
 
 }  // namespace kv

@@ -51,6 +51,12 @@ void TCOMServer::SetInterrupt(std::function<TJoint*()> interrupt)
     interrupt_ = std::move(interrupt);
 }
 
+void TCOMServer::SetLineFault(std::function<void()> told)
+{
+    std::lock_guard<std::mutex> g(claimLock_);
+    lineFault_ = std::move(told);
+}
+
 TJoint* TCOMServer::interrupted()
 {
     std::lock_guard<std::mutex> g(claimLock_);
@@ -148,6 +154,19 @@ void TCOMServer::runJob()
                     return;  // the UI thread takes no more work: nothing can finish
             } catch (const ELineLost&) {
                 endEarly(job);
+                TJoint* instead = interrupted();
+                if (!instead)
+                    break;
+                job_.store(instead);
+            } catch (const ELineFault&) {
+                endEarly(job);
+                std::function<void()> told;
+                {
+                    std::lock_guard<std::mutex> g(claimLock_);
+                    told = lineFault_;
+                }
+                if (told)
+                    told();
                 TJoint* instead = interrupted();
                 if (!instead)
                     break;

@@ -12,6 +12,10 @@
 // a step or when a job is over, ends it (its action becomes 0 and its own
 // step for 0 runs, which ends every job without touching the line), and the
 // worker goes on with the job the hook gave, in the same claim.
+//
+// A step that throws ELineFault (the unit did not answer, its message shown)
+// ends its job the same way; the line-fault hook is told, then the worker
+// asks the interrupt hook as after a hang-up.
 #pragma once
 
 #include <atomic>
@@ -47,6 +51,8 @@ public:
     // StartIfIdle that found the worker busy is never lost): a job to run
     // instead of the rest, or nullptr. Any thread.
     void SetInterrupt(std::function<TJoint*()> interrupt);
+    // Told on the worker when a step threw ELineFault, after its job ended.
+    void SetLineFault(std::function<void()> told);
 
     // The program is shutting down: the worker signals idle and ends after
     // its current step. Any thread.
@@ -83,6 +89,7 @@ private:
     // Guards the interrupt hook, and going idle against StartIfIdle.
     std::mutex claimLock_;
     std::function<TJoint*()> interrupt_;
+    std::function<void()> lineFault_;
     std::thread thread_;
 };
 

@@ -80,11 +80,13 @@ bool TClock::process()
         input();
         return false;
     case 2:
+        failed.store(false);
         setp();
         if (action == 0)
             return finish();
         return false;
     case 3:
+        failed.store(false);
         getp();
         return false;
     case 4:
@@ -92,6 +94,10 @@ bool TClock::process()
         action = 0;
         return finish();
     default:
+        // A failure on a silent line throws here; the job then ends with
+        // action 0, which comes back here without a message.
+        if (action >= 200)
+            failed.store(true);
         EndWithFailure(action, ErrorText(action));
         return finish();
     }
@@ -156,6 +162,10 @@ TFormClock::TFormClock(TKvMenu& session) : session_(session)
     clock.picker = &DateTimePicker1;
     clock.calendar = &MonthCalendar1;
     clock.onFinished = [this] {
+        // A failed read ends the live display; a failed write is the user's
+        // one message and the display goes on.
+        if (clock.failed.load() && reading_.load())
+            failed_.store(true);
         running_.store(false);
         UiBridge().Wake();
     };
@@ -177,18 +187,46 @@ TFormClock::~TFormClock()
 void TFormClock::Show()
 {
     open_ = true;
+    failed_.store(false);
+    sessionEnded();
     Timer1.Start();
+}
+
+bool TFormClock::sessionEnded()
+{
+    if (session_.mode == kModeAdmin || session_.mode == kModeSystem) {
+        sawSession_ = true;
+        return false;
+    }
+    return sawSession_;
 }
 
 void TFormClock::run(int32_t action)
 {
+    // After a failure on a silent line the session starts nothing more in
+    // this dialog's action; a session that has ended is not opened again
+    // behind the user's back.
+    if (session_.ActionFailed() || sessionEnded())
+        return;
     running_.store(true);
+    reading_.store(action == 3);
     clock.action = action;
-    session_.Run(&clock);
+    if (!session_.Run(&clock))
+        running_.store(false);
 }
 
 bool TFormClock::Tick()
 {
+    if (open_ && !running_.load() && sessionEnded()) {
+        Timer1.Stop();
+        if (const std::function<void()> ended = onSessionEnded)
+            ended();
+        return false;
+    }
+    if (failed_.load() || session_.ActionFailed()) {
+        Timer1.Stop();
+        return false;
+    }
     if (!open_ || running_.load())
         return false;
     run(3);

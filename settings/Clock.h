@@ -65,6 +65,8 @@ public:
     // Called when a job of this object has ended (on the thread of its last
     // step). May be empty.
     std::function<void()> onFinished;
+    // Whether the last job ended at one of its failures (its message shown).
+    std::atomic<bool> failed{false};
 
     // Time-outs, in ms.
     static constexpr int kReadEchoMs = 100;
@@ -103,7 +105,10 @@ public:
     void Show();
     // Timer1's tick: reads the unit's clock and shows it. A tick that falls
     // while the previous job of the clock still runs is skipped; returns
-    // whether a read was started.
+    // whether a read was started. The first read that fails (its one
+    // message shown) ends the live display: the timer stops and no tick
+    // reads again. A job that found the line silent ends the dialog's
+    // action (TKvMenu::TAction): nothing is read or written any more.
     bool Tick();
     // "Применить": writes the calendar's date and the picker's time, then
     // returns to the live display.
@@ -116,8 +121,16 @@ public:
     void Close();
 
     bool IsOpen() const { return open_; }
+    // Whether a job of the clock failed since the dialog was shown.
+    bool Failed() const { return failed_.load(); }
     // Whether a job of the clock is running.
     bool JobRunning() const { return running_.load(); }
+
+    // Told on the UI thread, from a tick, when the session has left the
+    // connected modes while the dialog is open (the unit went away, its one
+    // message shown by the session): the live display has stopped, and the
+    // dialog closes. May be empty.
+    std::function<void()> onSessionEnded;
 
     // Where "По компьютеру" takes the date and time from; ComputerNow
     // unless replaced (tests).
@@ -132,9 +145,15 @@ private:
     // Stops the timer, writes t, starts the timer again.
     void write(const TDateTimeParts& t);
     void run(int32_t action);
+    // Whether the session, once seen logged in while the dialog is open,
+    // has left the connected modes.
+    bool sessionEnded();
 
     TKvMenu& session_;
     std::atomic<bool> running_{false};
+    std::atomic<bool> failed_{false};
+    std::atomic<bool> reading_{false};
+    bool sawSession_ = false;
     bool open_ = false;
     int pickerTicket_ = 0;
     int calendarTicket_ = 0;

@@ -95,8 +95,16 @@ void TVFDirectory::output()
         edit->SetText(value);
 }
 
+void TVFDirectory::unread()
+{
+    if (edit)
+        edit->SetText(kNotRead);
+}
+
 std::string TVFDirectory::text()
 {
+    if (!valueRead)
+        return kNotRead;
     return edit ? edit->Text() : kUndefined;
 }
 
@@ -217,8 +225,16 @@ void TVFCode::output()
         ShowError("Incomprehensible: wrong code");
 }
 
+void TVFCode::unread()
+{
+    if (control)
+        control->SetText(kNotRead);
+}
+
 std::string TVFCode::text()
 {
+    if (!valueRead)
+        return kNotRead;
     return control ? control->Text() : kUndefined;
 }
 
@@ -242,8 +258,16 @@ void TVersion::output()
         panel->SetText("Версия прошивки: " + FirmwareVersionText(value));
 }
 
+void TVersion::unread()
+{
+    if (panel)
+        panel->SetText(std::string("Версия прошивки: ") + kNotRead);
+}
+
 std::string TVersion::text()
 {
+    if (!valueRead)
+        return kNotRead;
     return FirmwareVersionText(value);
 }
 
@@ -331,6 +355,8 @@ void TCheck::output()
 
 std::string TCheck::text()
 {
+    if (!valueRead)
+        return kNotRead;
     return checked != 0 ? "Установлен" : "Снят";
 }
 

@@ -62,6 +62,9 @@ public:
     std::string text() override;
 
     TTextField* edit = nullptr;
+
+protected:
+    void unread() override;
 };
 
 // One item of a fixed list; the unit holds the item's position.
@@ -116,6 +119,9 @@ public:
     bool CheckWire(std::string_view wire, std::string& why) const;
 
     TTextField* control = nullptr;
+
+protected:
+    void unread() override;
 };
 
 // The firmware version, read-only, shown in a status-bar panel.
@@ -129,6 +135,9 @@ public:
     std::string text() override;
 
     TStatusPanel* panel = nullptr;
+
+protected:
+    void unread() override;
 };
 
 // A time of day, hours * 100 + minutes on the wire.

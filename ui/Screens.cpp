@@ -163,19 +163,24 @@ void TScreens::run(TJoint1* object, int action)
     session.WaitIdle();
 }
 
-void TScreens::readAll(const std::vector<TJoint1*>& objects)
+bool TScreens::readAll(const std::vector<TJoint1*>& objects)
 {
     TKvMenu& session = form_.Session();
+    const uint64_t shown = MessagesShown();
+    bool all = true;
     for (TJoint1* object : objects) {
         if (!object)
             continue;
         session.WaitIdle();
-        if (!connected())
+        if (!connected() || session.ActionFailed()) {
+            all = false;
             break;
+        }
         object->action = 3;
         session.Run(object);
     }
     session.WaitIdle();
+    return all && connected() && !session.ActionFailed() && MessagesShown() == shown;
 }
 
 // ---- tabs shown
@@ -217,8 +222,9 @@ void TScreens::load(int tab, bool systemOnly, const std::function<std::vector<TJ
         return;
     TForm1::THandlerScope scope(form_);
     form_.BeginBusy();
-    readAll(objects());
-    form_.loaded[static_cast<size_t>(tab)] = true;
+    // Only a load that read every value marks the tab: otherwise the next
+    // showing (or the export) reads it again.
+    form_.loaded[static_cast<size_t>(tab)] = readAll(objects());
     form_.EndBusy();
 }
 
@@ -258,10 +264,10 @@ void TScreens::LoadMail()
 {
     if (closed() || form_.Session().mode == kModeDisconnected)
         return;
-    run(form_.Catalogue().mailboxes.get(), 3);
+    TForm1::THandlerScope scope(form_);
     // The tab reads whenever it is shown; its mark tells the settings
     // export that the mailboxes were read since the connection.
-    form_.loaded[kTabMail] = true;
+    form_.loaded[kTabMail] = readAll({form_.Catalogue().mailboxes.get()});
 }
 
 void TScreens::LoadSysParams()

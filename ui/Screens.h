@@ -9,9 +9,11 @@
 //
 // A load action that runs several jobs stops starting them once the session
 // has left the connected modes (a failed re-login, an unplugged device,
-// "Отмена" in the password dialog): one failure gives one message, not one
-// per remaining object. The jobs already run stay done, and the tab's mark
-// is set as after a complete load, so the next connection reads it again.
+// "Отмена" in the password dialog) or a job found the unit silent (the
+// action failed, TKvMenu::TAction): one failure gives one message, not one
+// per remaining object. The jobs already run stay done; the tab's mark is
+// set only when every value was read, so the next showing of the tab (or
+// the export) reads it again.
 #pragma once
 
 #include <functional>
@@ -116,8 +118,10 @@ private:
     // sets the mark.
     void load(int tab, bool systemOnly, const std::function<std::vector<TJoint1*>()>& objects);
     // Reads the objects in order (action 3); stops once the session has
-    // left the connected modes. Returns once the last job started has ended.
-    void readAll(const std::vector<TJoint1*>& objects);
+    // left the connected modes or the action failed. Returns once the last
+    // job started has ended: true when every object was read without a
+    // message.
+    bool readAll(const std::vector<TJoint1*>& objects);
     // The voice-menu object of a greetings or menu grid's current row.
     TMenuDlg* currentMenu(const std::string& grid) const;
     TFile* currentMessage() const;

@@ -197,10 +197,16 @@ void TForm1::closeWhenPending()
 TForm1::THandlerScope::THandlerScope(TForm1& form) : form_(form)
 {
     ++form_.handlerDepth_;
+    if (form_.session_) {
+        session_ = form_.session_.get();
+        session_->BeginAction();
+    }
 }
 
 TForm1::THandlerScope::~THandlerScope()
 {
+    if (session_ && form_.session_.get() == session_)
+        session_->EndAction();
     if (--form_.handlerDepth_ == 0)
         form_.closeWhenPending();
 }

@@ -144,6 +144,9 @@ public:
     void RequestClose();
 
     // A handler that may run a nested event loop holds one while it runs.
+    // What a handler does is one action of the user (TKvMenu::TAction): a
+    // tab's load, the export, a snapshot, a dialog's life; the first job in
+    // it that finds the unit silent ends it, with that job's one message.
     class THandlerScope {
     public:
         explicit THandlerScope(TForm1& form);
@@ -153,6 +156,7 @@ public:
 
     private:
         TForm1& form_;
+        TKvMenu* session_ = nullptr;
     };
     int HandlerDepth() const { return handlerDepth_; }
 

@@ -153,22 +153,27 @@ TEST(File, UploadSlotExchangeStartsTheEngine)
     EXPECT_TRUE(t.unit.Messages().empty());
 }
 
-TEST(File, FailedSlotExchangeStillStartsTheEngine)
+TEST(File, ASlotExchangeOnASilentLineStartsNoTransfer)
 {
     TFileFixture t({"--drop-echo", "73"});
+    int notStarted = 0;
+    t.empty.transferNotStarted = [&] { ++notStarted; };
     t.unit.Run(t.empty, 30);
     EXPECT_EQ(t.unit.Messages(), (Strings{"SendSet: Bad Transactions"}));
-    EXPECT_EQ(t.starts, 1) << "the unit's transfer result decides what is reported";
+    EXPECT_EQ(t.starts, 0) << "no engine on a line the unit does not answer";
+    EXPECT_EQ(notStarted, 1) << "the transfer dialog is told, and closes";
 }
 
-TEST(File, FailedReadKeepsWhatTheSlotShowed)
+TEST(File, AReadOnASilentLineLeavesTheSlotsRowAsItWas)
 {
     TFileFixture t({"--mute", "60"});
     t.file.fileName = "kept.pcm";
     t.file.fileSize = 24000;
+    t.grid.SetCell(1, 1, "shown");
     t.unit.Read(t.file);
     EXPECT_EQ(t.unit.Messages(), (Strings{"MessageGet: Reception error"}));
-    EXPECT_EQ(t.Row(1), (Strings{"kept.pcm", "00:03", "24000"})) << "the row is redrawn from what the object held";
+    EXPECT_EQ(t.Row(1), (Strings{"shown", "", ""})) << "the job ended at the silent exchange";
+    EXPECT_EQ(t.file.fileName, "kept.pcm");
 }
 
 struct TSlotFailure {
@@ -351,6 +356,9 @@ struct TMenuFailure {
     int key;                   // edited key for action 60
     std::string menuNumber;    // typed into the menu number field, "" = untouched OK
     std::string message;
+    // The unit answered the write: the object reads the menu back and then
+    // holds, for the edited key, this (what the unit holds); "" for none.
+    std::string held = "";
 };
 
 class MenuFailure : public ::testing::TestWithParam<TMenuFailure> {};
@@ -376,7 +384,16 @@ TEST_P(MenuFailure, IsReportedAndTheRowKeepsWhatItShowed)
     const Strings messages = t.unit.Messages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), f.message);
-    EXPECT_EQ(t.grid.Cell(1, 1), "shown");
+    if (!f.held.empty()) {
+        // What the unit holds, not what was sent, in the object and the row.
+        EXPECT_EQ(messages.size(), 1u);
+        EXPECT_TRUE(Has(t.unit.Sent(), "\rGET\r0\r"));
+        EXPECT_EQ(m.keys[static_cast<size_t>(f.key)], f.held);
+        EXPECT_EQ(t.Row(1)[static_cast<size_t>(f.key) + 1], f.held);
+        EXPECT_EQ(t.Row(1)[0], "menu0.pcm");
+    } else {
+        EXPECT_EQ(t.grid.Cell(1, 1), "shown");
+    }
     EXPECT_EQ(t.starts, 0);
     EXPECT_EQ(m.action, 0);
 }
@@ -402,11 +419,11 @@ INSTANTIATE_TEST_SUITE_P(
         TMenuFailure{{"--drop", "3:"}, 60, 3, "5", "Menu (SET): No item prompt for item of incorrect reply"},
         TMenuFailure{{"--drop-echo", "N202"}, 60, 3, "5", "Menu (SET): No echo for item value"},
         // Menu 45 does not exist: the unit refuses key 0 instead of asking for key 1.
-        TMenuFailure{{}, 60, 0, "45", "Menu (SET): 'ERROR' instead of item prompt"},
-        TMenuFailure{{"--replace", "ERROR", "WHAT?"}, 60, 0, "45", "Menu (SET): Unknown error (items)"},
+        TMenuFailure{{}, 60, 0, "45", "Menu (SET): 'ERROR' instead of item prompt", "N200"},
+        TMenuFailure{{"--replace", "ERROR", "WHAT?"}, 60, 0, "45", "Menu (SET): Unknown error (items)", "N200"},
         TMenuFailure{{"--mute", "L999"}, 60, 3, "5", "Menu (SET): Time-out on final reply"},
-        TMenuFailure{{}, 60, 9, "45", "Menu (SET): Final reply: 'ERROR'"},
-        TMenuFailure{{"--replace", "OK", "OK "}, 60, 3, "5", "Menu (SET):Unknown final reply"}));
+        TMenuFailure{{}, 60, 9, "45", "Menu (SET): Final reply: 'ERROR'", "L999"},
+        TMenuFailure{{"--replace", "OK", "OK "}, 60, 3, "5", "Menu (SET):Unknown final reply", "M5"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Files, MenuFailure,
@@ -426,11 +443,39 @@ TEST(MenuDlg, MissingEchoOfTheCallCode)
 {
     TMenuFixture t({"--drop-echo", "0"});
     TMenuDlg& m = t.menus[1];
-    m.keys.fill("-");
+    t.unit.Read(m);
+    const auto held = m.keys;
     m.editKey = 2;
     t.unit.forms.AnswerMenuItm(KeyMenu("7"));
     t.unit.Run(m, 60);
     EXPECT_EQ(t.unit.Messages(), (Strings{"Menu (SET): No echo for TC value"}));
-    EXPECT_EQ(m.keys[2], "M7") << "the edited key stays in the object after a failed write";
+    EXPECT_EQ(m.keys, held) << "a write lost on the line leaves the keys as the unit holds them";
     EXPECT_TRUE(Has(t.unit.Sent(), "SET\r1\r0\r"));
+}
+
+// A key action the unit refuses does not stay in the object: the menu is
+// read back, the row shows what the unit holds, and the next edit of
+// another key sends the unit's action for the refused key, not the refused one.
+TEST(MenuDlg, ARefusedActionIsReadBackAndNotSentAgain)
+{
+    TMenuFixture t;
+    TMenuDlg& m = t.menus[0];
+    t.unit.Read(m);
+    t.unit.Sent();
+
+    m.editKey = 5;
+    t.unit.forms.AnswerMenuItm(KeyMenu("45"));  // menu 45 does not exist
+    t.unit.Run(m, 60);
+    EXPECT_EQ(t.unit.Messages(), (Strings{"Menu (SET): 'ERROR' instead of item prompt"}));
+    EXPECT_EQ(t.unit.Sent(), "SET\r0\r0\rN200\rN201\rN202\r-\r-\rM45\rGET\r0\r");
+    EXPECT_EQ(m.keys[5], "-");
+    EXPECT_EQ(t.Row(1), kMenu0);
+
+    m.editKey = 6;
+    t.unit.forms.AnswerMenuItm(KeyMenu("7"));
+    t.unit.Run(m, 60);
+    EXPECT_EQ(t.unit.Sent(), "SET\r0\r0\rN200\rN201\rN202\r-\r-\r-\rM7\r-\r-\rL999\rGET\r0\r");
+    EXPECT_EQ(t.grid.Cell(8, 1), "M7");
+    EXPECT_EQ(t.grid.Cell(7, 1), "-");
+    EXPECT_TRUE(t.unit.Messages().empty());
 }

@@ -118,15 +118,21 @@ TEST_F(Primitives, ReplyWithoutEqualsSignIsQuotedWithItsCodeAndCr)
     EXPECT_EQ(Messages(), Strings({"DirectoryGet: parameter (101): ERROR\r", "NumberGet: parameter (100): Unknown\r"}));
 }
 
-TEST_F(Primitives, NoNumberPromptFailsTheGetAndThenTheRead)
+TEST_F(Primitives, NoNumberPromptEndsTheJobAtTheGetWithOneMessage)
 {
     // The unit echoes but never asks for the number: SendGet gives up after
-    // its 5 s and skips the code; the read then fails after its own 5 s.
+    // its 5 s, and the silent line ends the job there, without a read that
+    // could only time out again.
     int32_t n = -1;
-    OnWorker([&] { n = NumberGet(100); });
-    EXPECT_EQ(n, 0);
+    bool after = false;
+    OnWorker([&] {
+        n = NumberGet(100);
+        after = true;
+    });
+    EXPECT_EQ(n, -1);
+    EXPECT_FALSE(after);
     EXPECT_EQ(peer.Received(), "GET\r");
-    EXPECT_EQ(Messages(), Strings({"SendGet: Bad Transactions", "NumberGet: Reception error"}));
+    EXPECT_EQ(Messages(), Strings({"SendGet: Bad Transactions"}));
     EXPECT_TRUE(AllErrors());
 }
 
@@ -135,7 +141,7 @@ TEST_F(Primitives, ReadWithoutReplyLineReportsReceptionError)
     Answer("GET\r", 101, "=12");  // no CR ever
     std::string digits = "old";
     OnWorker([&] { digits = DirectoryGet(101); });
-    EXPECT_EQ(digits, "");
+    EXPECT_EQ(digits, "old") << "nothing read, nothing returned: the job ended";
     EXPECT_EQ(Messages(), Strings({"DirectoryGet: Reception error"}));
 }
 
@@ -258,14 +264,27 @@ TEST_F(Primitives, WriteWhosePromptNeverComesTimesOutAfterASecond)
     Answer("SET\r", 101, "");
     Answer("SET\r", 500, "");
     uint64_t dirMs = 0, numMs = 0;
+    bool after = false;
     OnWorker([&] {
-        uint64_t t0 = TickMs();
-        DirectorySet(101, "1");
-        dirMs = TickMs() - t0;
-        t0 = TickMs();
-        NumberSet(500, 1);
-        numMs = TickMs() - t0;
+        const uint64_t t0 = TickMs();
+        try {
+            DirectorySet(101, "1");
+        } catch (...) {
+            dirMs = TickMs() - t0;
+            throw;  // the silent line ends the job
+        }
+        after = true;
     });
+    OnWorker([&] {
+        const uint64_t t0 = TickMs();
+        try {
+            NumberSet(500, 1);
+        } catch (...) {
+            numMs = TickMs() - t0;
+            throw;
+        }
+    });
+    EXPECT_FALSE(after);
     EXPECT_EQ(Messages(), Strings({"DirectorySet: parameter (101): unknown error or timeout",
                                    "NumberSet: parameter (500): unknown error"}));
     EXPECT_GE(dirMs, 999u);
@@ -279,11 +298,13 @@ TEST_F(Primitives, WriteWithoutReplyLineReportsReplyReceptError)
 {
     Answer("SET\r", 101, "Value=");
     Answer("SET\r", 500, "Value=");
+    OnWorker([&] { DirectorySet(101, "77"); });
     OnWorker([&] {
-        DirectorySet(101, "77");
         NumberSet(500, 3);
+        NumberSet(500, 4);  // not reached
     });
     EXPECT_EQ(Messages(), Strings({"DirectorySet: reply recept error ", "NumberSet: reply recept error "}));
+    EXPECT_EQ(peer.Received(), "SET\r101\r77\rSET\r500\r3\r");
 }
 
 TEST(PrimitivesNoEcho, ValueWithoutEchoReportsSendError)
@@ -301,11 +322,10 @@ TEST(PrimitivesNoEcho, ValueWithoutEchoReportsSendError)
     peer.On("500\r", "500\rValue=");
     comm.VaComm1.SetDeviceName(peer.Path());
     comm.VaComm1.Open();
-    TStepJob job({{false, [] {
-                       DirectorySet(101, "77");
-                       NumberSet(500, 3);
-                   }}});
+    TStepJob job({{false, [] { DirectorySet(101, "77"); }}});
     RunJob(server, &job);
+    TStepJob job2({{false, [] { NumberSet(500, 3); }}});
+    RunJob(server, &job2);
     EXPECT_EQ(dialogs.Messages(), Strings({"DirectorySet: parameter send error ", "NumberSet: parameter send error "}));
     EXPECT_EQ(peer.Received(), "SET\r101\r77\rSET\r500\r3\r");
 }

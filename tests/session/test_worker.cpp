@@ -152,6 +152,37 @@ TEST_F(Worker, StepThatMeetsAHungUpLineEndsItsJobAndTheHookGivesTheNextInTheSame
     EXPECT_EQ(server.idle.WaitMs(0), wrSignaled);
 }
 
+// A step that found the unit silent (ELineFault, its message already shown)
+// ends its job like a hung-up line: the job's own end step runs, the
+// line-fault hook hears of it once, and no exception reaches the handler.
+TEST_F(Worker, StepThatFindsTheUnitSilentEndsItsJobAndTellsTheLineFaultHook)
+{
+    std::vector<std::string> reported;
+    SetApplicationExceptionHandler([&](std::exception_ptr) { reported.push_back("thrown"); });
+    struct TSilentJob : TJoint {
+        std::vector<int32_t> steps;
+        bool process() override
+        {
+            steps.push_back(action);
+            if (action == 1)
+                throw ELineFault();
+            action = 0;
+            return true;
+        }
+    } job;
+    job.action = 1;
+    int faults = 0;
+    server.SetLineFault([&] { ++faults; });
+    RunJob(server, &job);
+    server.SetLineFault(nullptr);
+    SetApplicationExceptionHandler(nullptr);
+    EXPECT_EQ(job.steps, std::vector<int32_t>({1, 0}));
+    EXPECT_EQ(faults, 1);
+    EXPECT_TRUE(reported.empty());
+    EXPECT_EQ(after, 1);
+    EXPECT_EQ(server.idle.WaitMs(0), wrSignaled);
+}
+
 TEST_F(Worker, HookAnsweringWhenAJobIsOverStartsItsJobBracketedLikeAnyOther)
 {
     // The line hangs up during the last step, which touches no line.
@@ -263,8 +294,10 @@ TEST_F(Machine, SecondRunWaitsForTheFirstWhileTheUiStaysResponsive)
     second.action = 3;
     session.Run(&first);
     session.Run(&second);
-    // The second Run returned only after the first job had ended.
-    EXPECT_EQ(first.calls, std::vector<std::string>({"getp", "output"}));
+    // The second Run returned only after the first job had ended. A read
+    // that had something to say read no value: nothing is shown as one.
+    EXPECT_EQ(first.calls, std::vector<std::string>({"getp"}));
+    EXPECT_FALSE(first.valueRead);
     session.WaitIdle();
     EXPECT_EQ(order, std::vector<std::string>({"first getp", "shown from the first job", "second getp"}));
     EXPECT_EQ(second.calls, std::vector<std::string>({"getp", "output"}));

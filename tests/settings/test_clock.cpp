@@ -80,7 +80,7 @@ TEST(ClockDialog, LiveReadOnEachTickShowsTheUnitsClock)
     form.Close();
 }
 
-TEST(ClockDialog, RepliesThatAreNoDateAndTimeLeaveTheControls)
+TEST(ClockDialog, AReplyThatIsNoDateAndTimeEndsTheLiveDisplayWithOneMessage)
 {
     // Eleven and thirteen characters; twelve that are not a date and time.
     for (const char* reply : {"07032609053", "0703260905300", "071326090530", "310226090530", "0703260905ab"}) {
@@ -89,18 +89,38 @@ TEST(ClockDialog, RepliesThatAreNoDateAndTimeLeaveTheControls)
         TFormClock form(u.session);
         Preset(form);
         form.Show();
-        form.Tick();
+        EXPECT_TRUE(form.Tick());
         u.session.WaitIdle();
-        form.Tick();
+        // The first failure stops the reading: the next ticks read nothing.
+        EXPECT_FALSE(form.Tick());
+        EXPECT_FALSE(form.Timer1.Enabled());
+        EXPECT_FALSE(form.Timer1.Fire());
         u.session.WaitIdle();
-        // Once per failed tick; the timer keeps running.
-        EXPECT_EQ(u.Messages(), (Strings{"Time: Empty or incorrect reply", "Time: Empty or incorrect reply"}));
+        EXPECT_TRUE(form.Failed());
+        EXPECT_EQ(u.Messages(), (Strings{"Time: Empty or incorrect reply"}));
+        EXPECT_EQ(Count(u.Sent(), "GET\r"), 1);
         EXPECT_EQ(Shown(form), kPreset);
-        EXPECT_TRUE(form.Timer1.Enabled());
+        form.Close();
+        EXPECT_FALSE(form.IsOpen());
     }
 }
 
-TEST(ClockDialog, ReadFailuresKeepTheControlsAndTheTimer)
+TEST(ClockDialog, AnInvalidDateFromTheUnitsClockGivesOneMessageNotOnePerTick)
+{
+    // The unit's own clock says 31.13.99: every reading of it is refused.
+    TUnitSession u({"--clock", "010128000000", "--replace", "0101*", "311399256199"});
+    TFormClock form(u.session);
+    form.Show();
+    for (int i = 0; i < 5; ++i) {
+        form.Timer1.Fire();
+        u.session.WaitIdle();
+    }
+    EXPECT_EQ(u.Messages(), (Strings{"Time: Empty or incorrect reply"}));
+    EXPECT_FALSE(form.Timer1.Enabled());
+    form.Close();
+}
+
+TEST(ClockDialog, ReadFailuresKeepTheControlsAndStopTheReading)
 {
     struct Case {
         std::vector<std::string> args;
@@ -117,9 +137,11 @@ TEST(ClockDialog, ReadFailuresKeepTheControlsAndTheTimer)
         form.Show();
         form.Tick();
         u.session.WaitIdle();
+        EXPECT_FALSE(form.Tick());
+        u.session.WaitIdle();
         EXPECT_EQ(u.Messages(), Strings{c.message});
         EXPECT_EQ(Shown(form), kPreset);
-        EXPECT_TRUE(form.Timer1.Enabled());
+        EXPECT_FALSE(form.Timer1.Enabled());
         EXPECT_FALSE(form.JobRunning());
     }
 }

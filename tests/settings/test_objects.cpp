@@ -1,6 +1,6 @@
 // The setting objects against the simulated unit: read and show, edit
-// through a scripted dialog, write, read back; the fallbacks after failed
-// reads; odd values from the unit. The bytes the tool sent are taken from
+// through a scripted dialog, write, read back; what failed reads show (that
+// nothing was read); odd values from the unit. The bytes the tool sent are taken from
 // kvsim's transcript.
 #include <gtest/gtest.h>
 
@@ -46,15 +46,15 @@ TEST(VersionOnUnit, ConnectsReadsAndShowsInTheStatusPanel)
     EXPECT_EQ(u.values.Shown().size(), 0u);
 }
 
-TEST(VersionOnUnit, UnreadableVersionShowsZeros)
+TEST(VersionOnUnit, AnUnreadableVersionIsShownAsNotRead)
 {
     TUnitSession u({"--replace", "=10203", "=1.2.3"});
     TCatalogue c;
     c.version.value = 10203;
     u.Read(c.version);
     EXPECT_EQ(u.Messages(), Strings{"Incorrect number format, parameter: 999"});
-    EXPECT_EQ(c.versionPanel.Text(), "Версия прошивки: 0.0.0");
-    EXPECT_EQ(c.version.text(), "0.0.0");
+    EXPECT_EQ(c.versionPanel.Text(), std::string("Версия прошивки: ") + TJoint1::kNotRead);
+    EXPECT_EQ(c.version.text(), TJoint1::kNotRead);
 }
 
 TEST(NumbersOnUnit, ReadShowEditWriteAndReadBack)
@@ -328,7 +328,7 @@ TEST(GreetingReplacementOnUnit, ChoiceAndMenuNumbersPerLine)
     EXPECT_EQ(u.Messages(), Strings{});
 }
 
-TEST(FallbacksOnUnit, FailedReadsShowTheFallbackValues)
+TEST(FallbacksOnUnit, FailedReadsShowThatNothingWasRead)
 {
     // Each of these replies is refused instead of delivered.
     std::vector<std::string> args;
@@ -360,16 +360,29 @@ TEST(FallbacksOnUnit, FailedReadsShowTheFallbackValues)
                                      "DirectoryGet: parameter (101): ERROR\r", "NumberGet: parameter (100): ERROR\r",
                                      "NumberGet: parameter (111): ERROR\r", "NumberGet: parameter (110): ERROR\r",
                                      "NumberGet: parameter (10): ERROR\r", "NumberGet: parameter (12): ERROR\r"}));
-    EXPECT_EQ(c.versionPanel.Text(), "Версия прошивки: 0.0.0");
-    EXPECT_EQ(ParamCell(c, 0), "Не назначен");
-    EXPECT_EQ(c.edtOpNumDay.Text(), "");
-    EXPECT_EQ(c.opNumDay.text(), "");
-    EXPECT_EQ(c.edtOpCode.Text(), "не назначен");
-    EXPECT_EQ(c.sgTime.Cell(1, 1), "00:00");
-    EXPECT_FALSE(c.cbHoliday.Checked());
-    EXPECT_EQ(c.holiday.text(), "Снят");
-    EXPECT_EQ(ParamCell(c, 10), "Тональный");  // the first item
-    EXPECT_EQ(ParamCell(c, 12), "0");
+    // No value read is shown or exported as a value: not the fallback, not
+    // what was there before.
+    const std::string unread = TJoint1::kNotRead;
+    EXPECT_EQ(c.versionPanel.Text(), "Версия прошивки: " + unread);
+    EXPECT_EQ(c.version.text(), unread);
+    EXPECT_EQ(ParamCell(c, 0), unread);
+    EXPECT_EQ(c.edtOpNumDay.Text(), unread);
+    EXPECT_EQ(c.opNumDay.text(), unread);
+    EXPECT_EQ(c.edtOpCode.Text(), unread);
+    EXPECT_EQ(c.opCode.text(), unread);
+    EXPECT_EQ(c.sgTime.Cell(1, 1), unread);
+    EXPECT_EQ(c.workStart[0].text(), unread);
+    EXPECT_EQ(c.holiday.text(), unread);
+    EXPECT_EQ(ParamCell(c, 10), unread);
+    EXPECT_EQ(ParamCell(c, 12), unread);
+    for (TJoint1* o : std::initializer_list<TJoint1*>{&c.version, &Param(c, 0), &c.opNumDay, &c.opCode,
+                                                      &c.workStart[0], &c.holiday, &Param(c, 10), &Param(c, 12)})
+        EXPECT_FALSE(o->valueRead) << o->code;
+
+    // A value the unit gives is a value again.
+    u.Read(c.faxNum);
+    EXPECT_TRUE(c.faxNum.valueRead);
+    EXPECT_NE(c.faxNum.text(), unread);
 }
 
 TEST(OddValuesOnUnit, ChoiceOutOfRangeAndCheckBeyondOne)
@@ -380,12 +393,16 @@ TEST(OddValuesOnUnit, ChoiceOutOfRangeAndCheckBeyondOne)
     TCatalogue c;
     TChoice& dialing = static_cast<TChoice&>(Param(c, 10));
     dialing.index = 1;
-    u.Run(dialing, 4);  // shown before
+    dialing.valueRead = true;  // as read before
+    u.Run(dialing, 4);
     EXPECT_EQ(ParamCell(c, 10), "Импульсный");
     u.Read(dialing);
     EXPECT_EQ(u.Messages(), Strings{"Choice: Invalid value received from device"});
     EXPECT_EQ(dialing.index, 1);
-    EXPECT_EQ(ParamCell(c, 10), "Импульсный");
+    // Nothing was read: the old item is not shown as the unit's.
+    EXPECT_FALSE(dialing.valueRead);
+    EXPECT_EQ(ParamCell(c, 10), TJoint1::kNotRead);
+    EXPECT_EQ(dialing.text(), TJoint1::kNotRead);
 
     u.Read(c.holiday);
     EXPECT_EQ(c.holiday.checked, 2);

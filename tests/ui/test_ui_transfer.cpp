@@ -8,9 +8,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
 
 #include "collections/MenuDlg.h"
 #include "collections/YModemU.h"
@@ -174,6 +178,51 @@ TEST_F(TransferDialog, CloseAnsweredNoLetsTheTransferFinish)
     owned.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(seen.dialog.isNull());
+}
+
+// The unit stops answering in the middle of an upload: the engine waits out
+// its own time-outs, and meanwhile the dialog says that the unit does not
+// answer and for how long; once blocks move again the text goes.
+TEST_F(TransferDialog, ASilentUnitIsShownWithHowLongItHasNotAnswered)
+{
+    const std::string source = QFile::encodeName(files.filePath("stall.pcm")).toStdString();
+    kvtest::WriteFile(source, kvtest::RandomBytes(12000, 9));
+    Job(3);
+
+    menu.localPath = source;
+    menu.action = 30;
+    TFormYMU up(session, comm, menu);
+    QStringList silences;
+    const TSeen seen = Transfer(up, [&](QWidget* d) {
+        auto* label = d->findChild<QLabel*>("lblSilence");
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), "");
+        ::kill(sim.Pid(), SIGSTOP);
+        auto* watch = new QTimer(d);
+        QObject::connect(watch, &QTimer::timeout, d, [&, label, watch] {
+            if (label->text().isEmpty() || silences.contains(label->text()))
+                return;
+            silences << label->text();
+            // Two readings of the silence, a second apart: the unit answers again.
+            if (silences.size() == 2) {
+                watch->stop();
+                ::kill(sim.Pid(), SIGCONT);
+            }
+        });
+        watch->start(100);
+    });
+    ::kill(sim.Pid(), SIGCONT);
+    ASSERT_EQ(silences.size(), 2) << silences.join(" | ").toStdString();
+    const QRegularExpression text(QStringLiteral("^Устройство не отвечает ([0-9]+) с$"));
+    const auto first = text.match(silences[0]);
+    const auto second = text.match(silences[1]);
+    ASSERT_TRUE(first.hasMatch()) << silences[0].toStdString();
+    ASSERT_TRUE(second.hasMatch()) << silences[1].toStdString();
+    EXPECT_GE(first.captured(1).toInt(), TFormYMU::kSilentAfterS);
+    EXPECT_GT(second.captured(1).toInt(), first.captured(1).toInt());
+    EXPECT_EQ(up.Silence(), "") << "the text goes once the transfer moves again or ends";
+    EXPECT_TRUE(up.Closed());
+    EXPECT_FALSE(up.Timer1.Enabled());
 }
 
 TEST_F(TransferDialog, WithoutATransferItStaysOpenUntilCancelled)

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -298,6 +299,38 @@ TEST_F(Window, TheClockDialogOpensModalOverTheBusyWindow)
     EXPECT_TRUE(W().PageControl()->isEnabled());
     EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
     EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Window, AUnitThatGoesAwayUnderTheClockDialogGivesOneMessageAndLeavesTheWindowUsable)
+{
+    Start();
+    TypePassword("1234");
+    W().PageControl()->setCurrentIndex(kTabTime);
+    Connect();
+    ASSERT_EQ(PanelText(2), QStringLiteral("Режим: Администратор"));
+    QPointer<QWidget> clock;
+    answers.Add([this, &clock](QWidget* d) {
+        clock = d;
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Установка времени"));
+        // The live display reads a few times, then the unit goes away.
+        QTimer::singleShot(1200, d, [this] { ::kill(sim->Pid(), SIGKILL); });
+    });
+    AcknowledgeMessage();
+    W().Form().Screens().Click("btnSetTime");
+    // The click returns once the dialog has closed by itself.
+    EXPECT_TRUE(clock.isNull() || !clock->isVisible());
+    EXPECT_EQ(messages, QStringList{"COM1: Устройство отключено."});
+    EXPECT_EQ(answers.Shown().size(), 3) << answers.Shown().join(", ").toStdString();
+    EXPECT_EQ(answers.Unanswered(), 0);
+    EXPECT_EQ(PanelText(2), QStringLiteral("Отключено"));
+    EXPECT_EQ(PanelText(0), QStringLiteral("Готово"));
+    EXPECT_TRUE(W().PageControl()->isEnabled());
+    EXPECT_TRUE(Button("btnConnect")->isEnabled());
+    EXPECT_FALSE(W().Form().Comm().VaComm1.IsOpen());
+    EXPECT_EQ(W().Form().HandlerDepth(), 0);
+    // A close is carried out at once.
+    W().close();
+    EXPECT_FALSE(W().isVisible());
 }
 
 TEST_F(Window, EscapeInThePasswordDialogLogsOut)

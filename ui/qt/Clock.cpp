@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "ui/qt/DialogKit.h"
@@ -67,6 +68,9 @@ TClockDialog::TClockDialog(TFormClock& form, QWidget* parent) : TJobDialog(paren
     pickerView_ = new TTimePickerView(form.DateTimePicker1, picker_);
     calendarView_ = new TCalendarView(form.MonthCalendar1, calendar_);
     timer_ = new TCoreTimerDriver(form.Timer1, this);
+    // The unit went away (the session has shown its one message): the
+    // dialog closes, and the window is usable again.
+    form.onSessionEnded = [this] { QTimer::singleShot(0, this, [this] { close(); }); };
 }
 
 TClockDialog::~TClockDialog()
@@ -76,6 +80,8 @@ TClockDialog::~TClockDialog()
 
 void TClockDialog::releaseViews()
 {
+    if (form_)
+        form_->onSessionEnded = nullptr;
     delete pickerView_;
     delete calendarView_;
     delete timer_;
@@ -123,6 +129,7 @@ void TClockDialog::close()
     }
     TFormClock* form = form_;
     form_ = nullptr;
+    form->onSessionEnded = nullptr;
     form->Close();  // stops the live display, waits for a job still running
     QDialog::reject();
     deleteLater();

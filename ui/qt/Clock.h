@@ -23,7 +23,8 @@ class TTimePickerView;
 // "По компьютеру" and btnCancel "Отмена" (also Escape and the close box).
 // A click that comes while another button's action still runs (its job
 // waits in a nested event loop) is not started a second time; a close
-// meanwhile is carried out once that action has ended.
+// meanwhile is carried out once that action has ended. When the session
+// ends under the dialog (the unit went away), the dialog closes itself.
 class TClockDialog : public TJobDialog {
 public:
     // Shows a dialog over form modally and returns once it has closed; the

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "ui/qt/DialogKit.h"
+#include "ui/qt/ViewAdapters.h"
 
 namespace kv {
 
@@ -56,6 +57,11 @@ TYModemDialog::TYModemDialog(TFormYMU& form, QWidget* parent) : TJobDialog(paren
     grid->addWidget(label("Label2", "Пакет", packet_), 1, 0);
     grid->addWidget(packet_, 1, 1);
 
+    silence_ = new QLabel(this);
+    silence_->setObjectName(QStringLiteral("lblSilence"));
+    silence_->setAlignment(Qt::AlignCenter);
+    silence_->setMinimumHeight(silence_->fontMetrics().height());
+
     cancel_ = new QPushButton(QStringLiteral("Отменить"), this);
     cancel_->setObjectName(QStringLiteral("Button1"));
     cancel_->setDefault(true);
@@ -69,16 +75,19 @@ TYModemDialog::TYModemDialog(TFormYMU& form, QWidget* parent) : TJobDialog(paren
     layout->addWidget(title_);
     layout->addWidget(progress_);
     layout->addLayout(grid);
+    layout->addWidget(silence_);
     layout->addLayout(buttons);
     FixSize(*this);
 
     form_->onChange = [this] { showForm(); };
     form_->onClose = [this] { finish(); };
+    timer_ = new TCoreTimerDriver(form_->Timer1, this);
     showForm();
 }
 
 TYModemDialog::~TYModemDialog()
 {
+    delete timer_;
     if (form_) {
         form_->onChange = nullptr;
         form_->onClose = nullptr;
@@ -95,6 +104,7 @@ void TYModemDialog::showForm()
     packet_->setText(Q(form_->Packet()));
     bytes_->setText(Q(form_->Bytes()));
     total_->setText(Q(form_->Total()));
+    silence_->setText(Q(form_->Silence()));
 }
 
 void TYModemDialog::Started()
@@ -124,6 +134,8 @@ void TYModemDialog::finish()
     // The form has closed: nothing of it is touched any more. (Its onClose,
     // running now, stays as it is; a closed form never calls it again.)
     showForm();
+    delete timer_;
+    timer_ = nullptr;
     form_->onChange = nullptr;
     form_ = nullptr;
     accept();

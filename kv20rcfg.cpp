@@ -11,7 +11,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Kvmanage"));
     // The desktop entry the program is installed with: the desktop shows
     // its icon and name for the window.
-    QGuiApplication::setDesktopFileName(QStringLiteral("kvmanage"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.kvmanage"));
     // Qt's own dialogs and buttons in Russian, where the system has them.
     kv::InstallQtTranslations(app);
     int status = 0;

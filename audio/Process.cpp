@@ -201,7 +201,7 @@ std::vector<int16_t> DitheredPcm(const std::vector<float>& samples, TEncoding en
     std::vector<int16_t> pcm(samples.size());
     TNoise noise;
     for (size_t i = 0; i < samples.size(); ++i) {
-        const float x = samples[i];
+        const float x = std::isfinite(samples[i]) ? std::clamp(samples[i], -2.0f, 2.0f) : 0.0f;
         if (std::abs(x) < 1e-6f) {
             pcm[i] = 0;
             continue;
@@ -384,8 +384,10 @@ void Fade(TSound& sound, double inSeconds, double outSeconds)
 std::vector<int16_t> ToPcm16(const TSound& sound)
 {
     std::vector<int16_t> pcm(sound.samples.size());
-    for (size_t i = 0; i < pcm.size(); ++i)
-        pcm[i] = static_cast<int16_t>(std::clamp(std::lround(sound.samples[i] * 32767.0f), -32768L, 32767L));
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        const float x = std::isfinite(sound.samples[i]) ? std::clamp(sound.samples[i], -1.0f, 1.0f) : 0.0f;
+        pcm[i] = static_cast<int16_t>(std::lround(x * 32767.0f));
+    }
     return pcm;
 }
 

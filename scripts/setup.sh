@@ -2,7 +2,8 @@
 # and configures and builds a tree. Sourced, not run.
 
 KV_PACKAGES=(cmake g++ make pkg-config libgtest-dev qt6-base-dev libudev-dev qt6-translations-l10n dpkg-dev lrzsz
-    libsndfile1-dev libsoxr-dev libebur128-dev sox libsox-fmt-all lame espeak-ng nettle-dev appstream man-db)
+    libsndfile1-dev libsoxr-dev libebur128-dev sox libsox-fmt-all lame espeak-ng nettle-dev appstream man-db
+    libgit2-dev libtomlplusplus-dev)
 
 kv_missing_packages() {
     local p missing=()

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "collections/YModemU.h"
+#include "fleet/Fleet.h"
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
 #include "session/Dialogs.h"
@@ -586,6 +587,9 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Many units into one history: fleet/.
+    if (argc >= 2 && std::string(argv[1]) == "fleet")
+        return FleetMain(std::vector<std::string>(argv + 2, argv + argc), SelfPath(argv[0]));
     TCommand command;
     std::string error;
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {

@@ -13,6 +13,7 @@ namespace kv {
 class TFormPorts;
 class TFormYMU;
 class TFormClock;
+class TVoiceView;
 
 class TForm1View {
 public:
@@ -57,6 +58,10 @@ public:
     // Shows the window "Журнал обмена" (trace/Trace.h) beside the main window,
     // not modal, or brings it to the front when it is shown already.
     virtual void ShowTrace() = 0;
+
+    // The voice files' dialogs and sound devices (ui/VoiceView.h); null
+    // where there are none (the voice actions then do nothing).
+    virtual TVoiceView* VoiceView() { return nullptr; }
 
     // Asks the window to close, as the user's close box does, once the
     // event loop is back (it goes through TForm1::CloseQuery).

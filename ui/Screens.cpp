@@ -10,6 +10,7 @@
 #include "collections/YModemU.h"
 #include "session/Dialogs.h"
 #include "settings/Clock.h"
+#include "ui/FormVoice.h"
 #include "ui/Unit1.h"
 
 namespace kv {
@@ -31,12 +32,18 @@ const std::map<std::string, TAction>& clickActions()
         {"btnGreetUpload", [](TScreens& s) { s.MenuUpload("sgGreetings"); }},
         {"btnGreetDownload", [](TScreens& s) { s.MenuDownload("sgGreetings"); }},
         {"btnGreetDelete", [](TScreens& s) { s.MenuDelete("sgGreetings"); }},
+        {"btnGreetListen", [](TScreens& s) { s.MenuListen("sgGreetings"); }},
+        {"btnGreetRecord", [](TScreens& s) { s.MenuRecord("sgGreetings"); }},
+        {"btnGreetSpeak", [](TScreens& s) { s.MenuSynthesize("sgGreetings"); }},
         // "Время"
         {"btnSetTime", [](TScreens& s) { s.btnSetTimeClick(); }},
         // "Меню"
         {"btnMenuUpload", [](TScreens& s) { s.MenuUpload("sgMenu"); }},
         {"btnMenuDownload", [](TScreens& s) { s.MenuDownload("sgMenu"); }},
         {"btnMenuDelete", [](TScreens& s) { s.MenuDelete("sgMenu"); }},
+        {"btnMenuListen", [](TScreens& s) { s.MenuListen("sgMenu"); }},
+        {"btnMenuRecord", [](TScreens& s) { s.MenuRecord("sgMenu"); }},
+        {"btnMenuSpeak", [](TScreens& s) { s.MenuSynthesize("sgMenu"); }},
         // "Почта"
         {"btnMailCreate", [](TScreens& s) { s.MailAction(10); }},
         {"btnMailDelete", [](TScreens& s) { s.MailAction(20); }},
@@ -48,6 +55,9 @@ const std::map<std::string, TAction>& clickActions()
         {"btnMessageUpload", [](TScreens& s) { s.MessageUpload(); }},
         {"btnMessageDownload", [](TScreens& s) { s.MessageDownload(); }},
         {"btnMessageDelete", [](TScreens& s) { s.MessageDelete(); }},
+        {"btnMessageListen", [](TScreens& s) { s.MessageListen(); }},
+        {"btnMessageRecord", [](TScreens& s) { s.MessageRecord(); }},
+        {"btnMessageSpeak", [](TScreens& s) { s.MessageSynthesize(); }},
     };
     return actions;
 }
@@ -86,7 +96,7 @@ const std::map<std::string, TAction>& doubleClickActions()
 
 }  // namespace
 
-TScreens::TScreens(TForm1& form) : form_(form)
+TScreens::TScreens(TForm1& form) : form_(form), voice_(std::make_unique<TFormVoice>(form))
 {
     if (TMailDlg* mail = mailboxes()) {
         TGridModel& grid = form_.Catalogue().sgMail;
@@ -360,6 +370,36 @@ void TScreens::MenuDownload(const std::string& grid)
         StartDownload(*menu);
 }
 
+void TScreens::MenuListen(const std::string& grid)
+{
+    if (closed() || !connected())
+        return;
+    if (TMenuDlg* menu = currentMenu(grid)) {
+        TForm1::THandlerScope scope(form_);
+        voice_->Listen(*menu, grid + "-" + std::to_string(menu->row));
+    }
+}
+
+void TScreens::MenuRecord(const std::string& grid)
+{
+    if (closed() || !connected())
+        return;
+    if (TMenuDlg* menu = currentMenu(grid)) {
+        TForm1::THandlerScope scope(form_);
+        uploadPrepared(*menu, voice_->Record());
+    }
+}
+
+void TScreens::MenuSynthesize(const std::string& grid)
+{
+    if (closed() || !connected())
+        return;
+    if (TMenuDlg* menu = currentMenu(grid)) {
+        TForm1::THandlerScope scope(form_);
+        uploadPrepared(*menu, voice_->Synthesize());
+    }
+}
+
 void TScreens::MenuDelete(const std::string& grid)
 {
     run(currentMenu(grid), 20);
@@ -471,6 +511,36 @@ void TScreens::MessageDownload()
         StartDownload(*file);
 }
 
+void TScreens::MessageListen()
+{
+    if (closed() || !requireSystemMode())
+        return;
+    if (TFile* file = currentMessage()) {
+        TForm1::THandlerScope scope(form_);
+        voice_->Listen(*file, "sgMessages-" + std::to_string(file->row));
+    }
+}
+
+void TScreens::MessageRecord()
+{
+    if (closed() || !requireSystemMode())
+        return;
+    if (TFile* file = currentMessage()) {
+        TForm1::THandlerScope scope(form_);
+        uploadPrepared(*file, voice_->Record());
+    }
+}
+
+void TScreens::MessageSynthesize()
+{
+    if (closed() || !requireSystemMode())
+        return;
+    if (TFile* file = currentMessage()) {
+        TForm1::THandlerScope scope(form_);
+        uploadPrepared(*file, voice_->Synthesize());
+    }
+}
+
 void TScreens::MessageDelete()
 {
     if (closed() || !requireSystemMode())
@@ -490,15 +560,27 @@ void TScreens::StartUpload(TFile& file)
     if (closed())
         return;
     TForm1::THandlerScope scope(form_);
-    const std::string path = form_.View().OpenFileName();
-    if (path.empty())
+    const std::string chosen = form_.View().OpenFileName();
+    if (chosen.empty())
+        return;
+    // A sound file in another format than the unit's is converted and
+    // shown first; anything else goes as it is.
+    uploadPrepared(file, voice_->PrepareUpload(chosen));
+}
+
+void TScreens::uploadPrepared(TFile& file, const std::string& path)
+{
+    if (path.empty() || closed())
         return;
     file.action = 30;
     file.localPath = path;
-    TFormYMU dialog(form_.Session(), form_.Comm(), file);
-    form_.View().ExecuteTransfer(dialog);
-    // The unit's transfer result, started as the dialog closed.
-    form_.Session().WaitIdle();
+    {
+        TFormYMU dialog(form_.Session(), form_.Comm(), file);
+        form_.View().ExecuteTransfer(dialog);
+        // The unit's transfer result, started as the dialog closed.
+        form_.Session().WaitIdle();
+    }
+    voice_->Finished();
 }
 
 void TScreens::StartDownload(TFile& file)
@@ -513,6 +595,9 @@ void TScreens::StartDownload(TFile& file)
     TFormYMU dialog(form_.Session(), form_.Comm(), file, path);
     form_.View().ExecuteTransfer(dialog);
     form_.Session().WaitIdle();
+    // The unit's own file tells the unit's format.
+    if (dialog.ExitCode() == 0)
+        voice_->Downloaded(path);
 }
 
 }  // namespace kv

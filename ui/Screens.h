@@ -17,6 +17,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ namespace kv {
 
 class TForm1;
 class TFile;
+class TFormVoice;
 class TJoint1;
 class TMailDlg;
 class TMenuDlg;
@@ -75,6 +77,11 @@ public:
     void MenuDelete(const std::string& grid);
     // Column 1 uploads, columns 2 to 11 edit that key; elsewhere nothing.
     void MenuDoubleClick(const std::string& grid);
+    // "Прослушать" the row's file; "Записать" and "Синтезировать" a new
+    // one through the preview, then upload it (connected only).
+    void MenuListen(const std::string& grid);
+    void MenuRecord(const std::string& grid);
+    void MenuSynthesize(const std::string& grid);
 
     // ---- "Время"
     void sgTimeDblClick();
@@ -97,13 +104,23 @@ public:
     void MessageUpload();
     void MessageDownload();
     void MessageDelete();
+    // As for the menus, in system mode only.
+    void MessageListen();
+    void MessageRecord();
+    void MessageSynthesize();
 
     // ---- transfers of one voice file (a service message or a voice menu)
-    // Open dialog, then the transfer dialog; a cancelled dialog sends nothing.
+    // Open dialog, then (for a sound file in another format than the
+    // unit's) the preview of the converted file, then the transfer dialog;
+    // a cancelled dialog sends nothing.
     void StartUpload(TFile& file);
     // Only with a file on the unit: save dialog proposing its name, then the
-    // transfer dialog.
+    // transfer dialog. A WAV received in one of the unit's formats tells the
+    // device's format.
     void StartDownload(TFile& file);
+
+    // The voice files' rules (ui/FormVoice.h).
+    TFormVoice& Voice() { return *voice_; }
 
 private:
     bool closed() const;
@@ -126,8 +143,11 @@ private:
     TMenuDlg* currentMenu(const std::string& grid) const;
     TFile* currentMessage() const;
     TMailDlg* mailboxes() const;
+    // The transfer dialog uploading `path` (nothing when empty) into `file`.
+    void uploadPrepared(TFile& file, const std::string& path);
 
     TForm1& form_;
+    std::unique_ptr<TFormVoice> voice_;
     int holidayTicket_ = 0;
 };
 

@@ -41,6 +41,7 @@ public:
     void ExecuteTransfer(TFormYMU& form) override;
     void ExecuteClock(TFormClock& form) override;
     void ShowTrace() override { ++traceShown; }
+    TVoiceView* VoiceView() override { return voiceView; }
     void CloseWindow() override { ++closeRequests; }
 
     // Whether the form last enabled the control; nothing when it never said.
@@ -70,6 +71,8 @@ public:
     // waited for until it closes, and the clock dialog is shown and closed.
     std::function<void(TFormYMU&)> onTransfer;
     std::function<void(TFormClock&)> onClock;
+    // The voice files' dialogs; none unless a test sets them.
+    TVoiceView* voiceView = nullptr;
 
 private:
     std::map<std::string, bool> enabled_;

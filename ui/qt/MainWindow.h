@@ -15,6 +15,7 @@
 #include "ui/qt/QtBackupView.h"
 #include "ui/Form1View.h"
 #include "ui/qt/TraceDialog.h"
+#include "ui/qt/VoiceDialogs.h"
 #include "ui/Unit1.h"
 
 class QBoxLayout;
@@ -68,6 +69,7 @@ public:
     void ExecuteTransfer(TFormYMU& form) override;
     void ExecuteClock(TFormClock& form) override;
     void ShowTrace() override;
+    TVoiceView* VoiceView() override { return &voice_; }
     void CloseWindow() override;
 
     // ---- TBackupView: the snapshot file dialogs, the table of differences
@@ -102,6 +104,7 @@ private:
     int devicesTicket_ = 0;
     int modeTicket_ = 0;
     TQtBackupView backupDialogs_{this};
+    TQtVoiceView voice_{this};
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<TFormBackup> backup_;
 };

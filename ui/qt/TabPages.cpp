@@ -303,7 +303,25 @@ struct TVoiceMenuPage {
     const char* upload;
     const char* download;
     const char* erase;
+    const char* listen;
+    const char* record;
+    const char* speak;
 };
+
+// The voice-file buttons of a slot: transfers, then listening, recording
+// and speech from a text.
+QHBoxLayout* voiceButtons(TBuilder& b, QWidget* page, const char* upload, const char* download, const char* erase,
+                          const char* listen, const char* record, const char* speak)
+{
+    auto* layout = row({b.button(page, upload, "Загрузить"), b.button(page, download, "Скачать"),
+                        b.button(page, erase, "Удалить")}, false);
+    layout->addSpacing(16);
+    layout->addWidget(b.button(page, listen, "Прослушать"));
+    layout->addWidget(b.button(page, record, "Записать"));
+    layout->addWidget(b.button(page, speak, "Синтезировать"));
+    layout->addStretch(1);
+    return layout;
+}
 
 QTableView* buildVoiceMenuPage(TBuilder& b, QWidget* page, const TVoiceMenuPage& p, QVBoxLayout* layout)
 {
@@ -317,8 +335,7 @@ QTableView* buildVoiceMenuPage(TBuilder& b, QWidget* page, const TVoiceMenuPage&
     layout->addWidget(grid);
     layout->addWidget(hint);
     layout->addWidget(more);
-    layout->addLayout(row({b.button(page, p.upload, "Загрузить"), b.button(page, p.download, "Скачать"),
-                           b.button(page, p.erase, "Удалить")}));
+    layout->addLayout(voiceButtons(b, page, p.upload, p.download, p.erase, p.listen, p.record, p.speak));
     return grid;
 }
 
@@ -341,7 +358,7 @@ void TTabPages::buildGreetings(QWidget* page)
         b, page,
         {c.sgGreetings, keyColumns({94, 117}, 38), "Приветствия", "Label13",
          "Действия: М - вызов меню, N - перевод на абонента ", c.lblGreetAct, "btnGreetUpload", "btnGreetDownload",
-         "btnGreetDelete"},
+         "btnGreetDelete", "btnGreetListen", "btnGreetRecord", "btnGreetSpeak"},
         layout);
     layout->addStretch(1);
     // As tall as its rows, and its scroll bar when the keys' texts grow wide.
@@ -361,7 +378,8 @@ void TTabPages::buildMenu(QWidget* page)
     QTableView* grid = buildVoiceMenuPage(
         b, page,
         {c.sgMenu, keyColumns({40, 133}, 40), "Меню", "Label1", "Действия: М - вызов подменю, N - перевод на абонента",
-         c.lblMenuAct, "btnMenuUpload", "btnMenuDownload", "btnMenuDelete"},
+         c.lblMenuAct, "btnMenuUpload", "btnMenuDownload", "btnMenuDelete", "btnMenuListen", "btnMenuRecord",
+         "btnMenuSpeak"},
         layout);
     layout->setStretchFactor(grid, 1);
 }
@@ -450,8 +468,8 @@ void TTabPages::buildMessages(QWidget* page)
     layout->addLayout(row({b.button(page, "btnGreetOverride", "Редактировать")}));
     layout->addWidget(makeLabel(page, "Label11", QStringLiteral("Замена служебных сообщений"), messages));
     layout->addWidget(messages, 1);
-    layout->addLayout(row({b.button(page, "btnMessageUpload", "Загрузить"), b.button(page, "btnMessageDownload", "Скачать"),
-                           b.button(page, "btnMessageDelete", "Удалить")}));
+    layout->addLayout(voiceButtons(b, page, "btnMessageUpload", "btnMessageDownload", "btnMessageDelete",
+                                   "btnMessageListen", "btnMessageRecord", "btnMessageSpeak"));
 }
 
 }  // namespace kv

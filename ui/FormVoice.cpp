@@ -196,12 +196,17 @@ std::string TFormVoice::preview(TVoicePreview& p)
 std::string TFormVoice::PrepareUpload(const std::string& chosen)
 {
     const TUnitFormat unit = Format().format;
-    if (VoiceRouteOf(chosen, unit) == TVoiceRoute::AsIs)
-        return chosen;
-    std::string error;
+    // Even the headers are read off the UI thread: a file may sit on a slow disk.
+    TVoiceRoute route = TVoiceRoute::AsIs;
     form_.BeginBusy();
-    auto p = TVoicePreview::FromFile(chosen, unit, TVoiceOrigin::File, error);
+    RunOffUiThread([&] { route = VoiceRouteOf(chosen, unit); });
+    std::string error;
+    std::unique_ptr<TVoicePreview> p;
+    if (route == TVoiceRoute::Convert)
+        p = TVoicePreview::FromFile(chosen, unit, TVoiceOrigin::File, error);
     form_.EndBusy();
+    if (route == TVoiceRoute::AsIs)
+        return chosen;
     if (!p) {
         ShowError(error);
         return "";

@@ -167,7 +167,7 @@ TEST_F(VoiceForm, TheUnitsFormatIsTheDownloadedFilesElseTheChoiceElseWavALaw)
     const std::string ulaw = Make("ulaw.wav", "-r 8000 -c 1 -e u-law -b 8", "synth 0.5 sine 440");
     UploadMessage(ulaw);
     ASSERT_EQ(voice.previews, 1) << "µ-law is not the unit's format yet: converted";
-    EXPECT_EQ(C().sgMessages.Cell(1, 2), "Не записано") << "the preview said no: nothing went";
+    EXPECT_EQ(C().sgMessages.Cell(1, 2), "msg61.pcm") << "the preview said no: the factory file stays";
     EXPECT_EQ(Sent(), "");
     store.values["Software/kv20rm/VoiceFormatChoice/COM1"] = "wav-ulaw";
     UploadMessage(ulaw);
@@ -253,7 +253,7 @@ TEST_F(VoiceForm, CancelInThePreviewAndADamagedFileSendNothing)
     EXPECT_EQ(Sent(), "");
     ASSERT_EQ(dialogs.Messages().size(), 1u);
     EXPECT_NE(dialogs.Messages()[0].find("cut.wav"), std::string::npos) << dialogs.Messages()[0];
-    EXPECT_EQ(C().sgMessages.Cell(1, 2), "Не записано");
+    EXPECT_EQ(C().sgMessages.Cell(1, 2), "msg61.pcm");
 }
 
 TEST_F(VoiceForm, RecordingAndSpeechGoThroughThePreviewAndAreMarked)

@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QSignalBlocker>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
@@ -265,6 +266,11 @@ TVoicePreviewDialog::TVoicePreviewDialog(TVoicePreview& preview, QWidget* parent
 
     showFormat();
     showSelection();
+    // The fades the preview holds already (none for a new sound).
+    for (auto [box, value] : {std::pair{fadeIn_, preview_.Cut().fadeIn}, std::pair{fadeOut_, preview_.Cut().fadeOut}}) {
+        const QSignalBlocker quiet(box);
+        box->setValue(value);
+    }
     resize(680, 420);
 }
 

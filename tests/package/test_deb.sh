@@ -11,8 +11,8 @@ trap 'rm -rf "$out"' EXIT
 
 # What the package carries. A new program joins these lists (and the lists
 # in desktop/CMakeLists.txt).
-programs=(kv20rcfg kvbackup)
-manpages=(kv20rcfg.1 kvbackup.1)
+programs=(kv20rcfg kvbackup kvvoice)
+manpages=(kv20rcfg.1 kvbackup.1 kvvoice.1)
 desktop_id=org.example.kvmanage
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -48,7 +48,7 @@ echo "version: $version"
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "version $version is not MAJOR.MINOR.PATCH"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "depends: $depends"
-for lib in libc6 libstdc++6 libqt6widgets6 libqt6core6 libudev1; do
+for lib in libc6 libstdc++6 libqt6widgets6 libqt6core6 libudev1 libsndfile1 libsoxr0 libebur128-1; do
     grep -q "\b$lib\b" <<<"$depends" || fail "$lib is not among the dependencies"
 done
 

@@ -32,21 +32,21 @@ TChildren::~TChildren()
     }
 }
 
-bool TChildren::Start(const TSpec& spec, TDone done, std::string& error)
+bool TChildren::Start(const TLaunch& launch, TDone done, std::string& error)
 {
-    if (spec.argv.empty()) {
+    if (launch.argv.empty()) {
         error = "нет программы";
         return false;
     }
     // Everything the child needs is made before the fork: after it, only
     // calls that are safe there.
     std::vector<char*> argv;
-    for (const std::string& a : spec.argv)
+    for (const std::string& a : launch.argv)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    const char* out = spec.stdoutPath.empty() ? nullptr : spec.stdoutPath.c_str();
-    const char* err = spec.stderrPath.empty() ? nullptr : spec.stderrPath.c_str();
-    const bool inheritStdin = spec.inheritStdin;
+    const char* out = launch.stdoutPath.empty() ? nullptr : launch.stdoutPath.c_str();
+    const char* err = launch.stderrPath.empty() ? nullptr : launch.stderrPath.c_str();
+    const bool inheritStdin = launch.inheritStdin;
     const pid_t parent = ::getpid();
 
     const pid_t pid = ::fork();
@@ -90,7 +90,7 @@ bool TChildren::Start(const TSpec& spec, TDone done, std::string& error)
         return false;
     }
     ::fcntl(child.pidfd, F_SETFD, FD_CLOEXEC);
-    child.deadline = std::chrono::steady_clock::now() + spec.timeout;
+    child.deadline = std::chrono::steady_clock::now() + launch.timeout;
     child.done = std::move(done);
     children_.push_back(std::move(child));
     return true;

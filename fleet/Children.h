@@ -19,7 +19,7 @@ namespace kv {
 
 class TChildren {
 public:
-    struct TSpec {
+    struct TLaunch {
         // argv[0] is the program's path (no search).
         std::vector<std::string> argv;
         // Files for standard output and error; empty: the parent's own.
@@ -45,7 +45,7 @@ public:
 
     // Starts a child; `done` is called from Wait once it has ended. False
     // with `error` when it could not be started.
-    bool Start(const TSpec& spec, TDone done, std::string& error);
+    bool Start(const TLaunch& launch, TDone done, std::string& error);
     size_t Running() const { return children_.size(); }
 
     // Waits until at least one child has ended (or passed its deadline and

@@ -233,17 +233,17 @@ int restore(const TFleet& fleet, const std::string& name, const std::string& rev
     std::printf("%s: версия %s на устройство %s\n", name.c_str(), commit.substr(0, 8).c_str(), unit->device.c_str());
     std::fflush(stdout);
     TChildren children;
-    TChildren::TSpec spec;
-    spec.argv = {self, "--password-file", unit->passwordFile, unit->device, "restore", path};
+    TChildren::TLaunch launch;
+    launch.argv = {self, "--password-file", unit->passwordFile, unit->device, "restore", path};
     if (yes)
-        spec.argv.push_back("--yes");
-    spec.inheritStdin = true;
+        launch.argv.push_back("--yes");
+    launch.inheritStdin = true;
     // A restore asks on the terminal; its deadline leaves room for answers.
-    spec.timeout = std::chrono::seconds(std::max(4 * unit->timeout, 3600));
+    launch.timeout = std::chrono::seconds(std::max(4 * unit->timeout, 3600));
     int result = kFleetFile;
     if (!children.Start(
-            spec,
-            [&result, timeout = spec.timeout](const TChildren::TEnd& end) {
+            launch,
+            [&result, timeout = launch.timeout](const TChildren::TEnd& end) {
                 result = end.status >= 0 ? end.status : kFleetIncomplete;
                 if (end.status != 0)
                     say("восстановление " + EndText(end, timeout));

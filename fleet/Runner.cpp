@@ -145,18 +145,18 @@ private:
     void start(const TFleetUnit& u)
     {
         const std::string started = SnapshotTime();
-        TChildren::TSpec spec;
-        spec.argv = {options_.self, "--password-file", u.passwordFile, u.device, "snapshot", file(u, ".kvs")};
+        TChildren::TLaunch launch;
+        launch.argv = {options_.self, "--password-file", u.passwordFile, u.device, "snapshot", file(u, ".kvs")};
         if (u.voiceFiles)
-            spec.argv.push_back("--voice-files");
-        spec.stdoutPath = file(u, ".out");
-        spec.stderrPath = file(u, ".err");
-        spec.timeout = std::chrono::seconds(u.timeout);
+            launch.argv.push_back("--voice-files");
+        launch.stdoutPath = file(u, ".out");
+        launch.stderrPath = file(u, ".err");
+        launch.timeout = std::chrono::seconds(u.timeout);
         std::string error;
         ++busy_;
         const bool started_ok = children_.Start(
-            spec,
-            [this, &u, started, timeout = spec.timeout](const TChildren::TEnd& end) {
+            launch,
+            [this, &u, started, timeout = launch.timeout](const TChildren::TEnd& end) {
                 --busy_;
                 finish(u, started, end.status == 0 ? TResult{} : failed(u, end, timeout));
             },
@@ -328,12 +328,12 @@ private:
             say(u.name + ": оповещение не отправлено: " + error);
             return;
         }
-        TChildren::TSpec spec;
-        spec.argv = {"/bin/sh", "-c", command + " \"$@\"", "kvbackup-alert", u.name, path};
-        spec.timeout = kAlertTimeout;
+        TChildren::TLaunch launch;
+        launch.argv = {"/bin/sh", "-c", command + " \"$@\"", "kvbackup-alert", u.name, path};
+        launch.timeout = kAlertTimeout;
         const std::string name = u.name;
         if (!children_.Start(
-                spec,
+                launch,
                 [this, name](const TChildren::TEnd& end) {
                     if (end.status != 0)
                         say(name + ": команда оповещения " + EndText(end, kAlertTimeout));

@@ -242,12 +242,12 @@ TEST(FleetChildren, EachEndsOnItsOwnAndOnePastItsDeadlineIsKilled)
     std::vector<std::string> order;
     std::map<std::string, TChildren::TEnd> ends;
     auto start = [&](const std::string& name, const std::string& script, std::chrono::milliseconds timeout) {
-        TChildren::TSpec spec;
-        spec.argv = {"/bin/sh", "-c", script};
-        spec.timeout = timeout;
+        TChildren::TLaunch launch;
+        launch.argv = {"/bin/sh", "-c", script};
+        launch.timeout = timeout;
         std::string error;
         ASSERT_TRUE(children.Start(
-            spec,
+            launch,
             [&, name](const TChildren::TEnd& end) {
                 order.push_back(name);
                 ends[name] = end;
@@ -280,7 +280,7 @@ TEST(FleetChildren, EachEndsOnItsOwnAndOnePastItsDeadlineIsKilled)
     EXPECT_FALSE(children.Wait());
 
     // A program that is not there ends with 127 as a shell's would.
-    TChildren::TSpec missing;
+    TChildren::TLaunch missing;
     missing.argv = {"/nonexistent/program"};
     missing.timeout = 5s;
     int status = -2;

@@ -6,9 +6,6 @@
 //   kvbackup [--password-file FILE] DEVICE restore FILE [--yes]
 //   kvbackup [--password-file FILE] DEVICE export REPORT
 //
-// DEVICE is a device path or the address of a serial device server
-// (rfc2217://HOST:PORT, tcp://HOST:PORT).
-//
 // It runs the main window's form without a window: the same connection,
 // the same tabs' reads, the same writes and the same report as the window.
 // The password comes from the first line of the --password-file, or from a
@@ -38,7 +35,6 @@
 #include "fleet/Fleet.h"
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
-#include "serial/VaNet.h"
 #include "session/Dialogs.h"
 #include "session/KvMenu.h"
 #include "settings/Catalogue.h"
@@ -60,9 +56,7 @@ const char* const kUsageText =
     "  kvbackup [--password-file ФАЙЛ] УСТРОЙСТВО restore ФАЙЛ [--yes]\n"
     "  kvbackup [--password-file ФАЙЛ] УСТРОЙСТВО export ОТЧЁТ\n"
     "\n"
-    "УСТРОЙСТВО - путь к последовательному порту, например /dev/ttyUSB0,\n"
-    "или адрес сервера последовательных портов: rfc2217://ХОСТ:ПОРТ (telnet с\n"
-    "управлением портом) или tcp://ХОСТ:ПОРТ (байты как есть).\n"
+    "УСТРОЙСТВО - путь к последовательному порту, например /dev/ttyUSB0.\n"
     "Пароль берётся из первой строки файла --password-file или\n"
     "запрашивается на терминале без отображения.\n"
     "  snapshot  снимок настроек устройства в ФАЙЛ (--voice-files: и голосовые\n"
@@ -311,11 +305,6 @@ bool parse(int argc, char** argv, TCommand& c, std::string& error)
     }
     if (c.device.empty() || c.path.empty()) {
         error = "пустое имя устройства или файла";
-        return false;
-    }
-    kv::TVaNetAddress address;
-    if (kv::IsVaNetAddress(c.device) && !kv::ParseVaNetAddress(c.device, address)) {
-        error = "неверный адрес \"" + c.device + "\" (нужно rfc2217://ХОСТ:ПОРТ или tcp://ХОСТ:ПОРТ)";
         return false;
     }
     for (; i < args.size(); ++i) {

@@ -3,7 +3,7 @@
 
 KV_PACKAGES=(cmake g++ make pkg-config libgtest-dev qt6-base-dev libudev-dev qt6-translations-l10n dpkg-dev lrzsz
     libsndfile1-dev libsoxr-dev libebur128-dev sox libsox-fmt-all lame espeak-ng nettle-dev appstream man-db
-    libgit2-dev libtomlplusplus-dev qt6-multimedia-dev pulseaudio pulseaudio-utils libtelnet-dev ser2net)
+    libgit2-dev libtomlplusplus-dev qt6-multimedia-dev pulseaudio pulseaudio-utils)
 
 kv_missing_packages() {
     local p missing=()

@@ -16,7 +16,6 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,8 +48,6 @@ void Poke(int wakeFd)
 namespace {
 
 using detail::CallGuarded;
-using detail::ThreadEnded;
-using detail::ThreadStarted;
 
 // --- running threads, for shutdown and tests
 
@@ -67,9 +64,7 @@ TThreadCount& Threads()
     return *c;
 }
 
-}  // namespace
-
-void detail::ThreadStarted()
+void ThreadStarted()
 {
     auto& t = Threads();
     std::lock_guard<std::mutex> g(t.m);
@@ -77,15 +72,13 @@ void detail::ThreadStarted()
         t.none.Unsignal();
 }
 
-void detail::ThreadEnded()
+void ThreadEnded()
 {
     auto& t = Threads();
     std::lock_guard<std::mutex> g(t.m);
     if (--t.n == 0)
         t.none.Signal();
 }
-
-namespace {
 
 int MakeWakeFd()
 {
@@ -238,8 +231,7 @@ TVaCustomComm::Impl::TWriteOutcome TVaCustomComm::Impl::WriteChunk(TVaWriteThrea
     while (done < len) {
         if (st.terminated.load())
             return TWriteOutcome::Stop;
-        const ssize_t n = st.isSocket ? send(st.fd, data + done, static_cast<size_t>(len - done), MSG_NOSIGNAL)
-                                      : write(st.fd, data + done, static_cast<size_t>(len - done));
+        const ssize_t n = write(st.fd, data + done, static_cast<size_t>(len - done));
         if (n > 0) {
             done += static_cast<int>(n);
             continue;
@@ -344,9 +336,9 @@ void TVaCustomComm::Impl::WriteThread(std::shared_ptr<TVaWriteThreadState> st)
             st->room.Signal();
             st->inHandOver.Signal();
             UiBridge().Synchronize([raw] {
-                // A line already reported lost is not reported again.
-                if (raw->terminated.load() || raw->port->impl_->deviceLost.exchange(true))
+                if (raw->terminated.load())
                     return;
+                raw->port->impl_->deviceLost = true;
                 raw->port->impl_->pendingErrors |= CE_IOE;
                 raw->port->RaiseCommEvents(EV_ERR);
             });
@@ -406,7 +398,6 @@ void TVaCustomComm::LaunchThreads()
         st->port = this;
         st->priority = writePriority_;
         st->writeTimeout = buffers_.WriteTimeout();
-        st->isSocket = impl_->net != nullptr;
         st->wakeFd = MakeWakeFd();
         st->fd = DupDevice(fd);
         {

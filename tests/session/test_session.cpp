@@ -288,6 +288,7 @@ TEST_F(Session, MovingBetweenMenusLeavesThroughPcAndComesBack)
 
     mark = Sent().size();
     TRecordingJoint inList(kMenuList);
+    inList.valueRead = true;  // a value read before, shown again
     RunAndWait(inList, 4);
     EXPECT_EQ(SentSince(mark), "\rLIST\r");
     EXPECT_EQ(session.level, kMenuList);

@@ -290,6 +290,8 @@ TEST(GridModel, BaseSettingObjectShowsAndReadsItsCell)
     object.output();
     EXPECT_EQ(grid.Cell(2, 1), "Some...");
     grid.SetCell(2, 1, "08:00");
+    EXPECT_EQ(object.text(), "Не прочитано") << "a cell the unit's value never reached";
+    object.valueRead = true;
     EXPECT_EQ(object.text(), "08:00");
 }
 

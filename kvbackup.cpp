@@ -6,17 +6,27 @@
 //   kvbackup [--password-file FILE] DEVICE restore FILE [--yes]
 //   kvbackup [--password-file FILE] DEVICE export REPORT
 //
-// It runs the main window's form without a window: the same connection,
-// the same tabs' reads, the same writes and the same report as the window.
+// DEVICE is a device path or the address of a serial device server
+// (rfc2217://HOST:PORT, tcp://HOST:PORT).
+//
+// It runs on the unit object (unit/Unit.h), as the window does: the same
+// connection, the same tabs' reads, the same writes and the same report.
 // The password comes from the first line of the --password-file, or from a
 // prompt on the terminal that does not echo it; never from the command line.
+// A password the unit refuses is not asked for again.
 //
 // Exit status: 0 everything asked for was done (compare: no difference);
 // 1 compare found differences, or not everything was done (a value the
 // unit refused or kept, an item skipped, a voice file not downloaded);
-// 2 the command line or the password; 3 a snapshot or report file;
-// 4 the unit: no connection, a failed read, the connection lost.
+// 2 the command line or the password (also one the unit refused); 3 a
+// snapshot or report file; 4 the unit: no connection, a failed read, the
+// connection lost; 5 a restore stopped by SIGINT or SIGTERM between two
+// writes (what was written and the undo snapshot are printed).
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,23 +41,22 @@
 #include <string>
 #include <vector>
 
+#include "backup/Backup.h"
+#include "collections/ReportFile.h"
 #include "collections/YModemU.h"
 #include "fleet/Fleet.h"
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
+#include "serial/VaNet.h"
 #include "session/Dialogs.h"
-#include "session/KvMenu.h"
-#include "settings/Catalogue.h"
-#include "backup/Backup.h"
 #include "ui/Export.h"
-#include "ui/Form1View.h"
-#include "ui/Unit1.h"
+#include "unit/Unit.h"
 
 using namespace kv;
 
 namespace {
 
-enum TExit { kDone = 0, kIncomplete = 1, kUsage = 2, kFile = 3, kUnit = 4 };
+enum TExit { kDone = 0, kIncomplete = 1, kUsage = 2, kFile = 3, kUnit = 4, kStopped = 5 };
 
 const char* const kUsageText =
     "Использование:\n"
@@ -56,7 +65,9 @@ const char* const kUsageText =
     "  kvbackup [--password-file ФАЙЛ] УСТРОЙСТВО restore ФАЙЛ [--yes]\n"
     "  kvbackup [--password-file ФАЙЛ] УСТРОЙСТВО export ОТЧЁТ\n"
     "\n"
-    "УСТРОЙСТВО - путь к последовательному порту, например /dev/ttyUSB0.\n"
+    "УСТРОЙСТВО - путь к последовательному порту, например /dev/ttyUSB0,\n"
+    "или адрес сервера последовательных портов: rfc2217://ХОСТ:ПОРТ (telnet с\n"
+    "управлением портом) или tcp://ХОСТ:ПОРТ (байты как есть).\n"
     "Пароль берётся из первой строки файла --password-file или\n"
     "запрашивается на терминале без отображения.\n"
     "  snapshot  снимок настроек устройства в ФАЙЛ (--voice-files: и голосовые\n"
@@ -67,7 +78,10 @@ const char* const kUsageText =
     "            прежнее состояние сохраняется рядом: ФАЙЛ.undo-...\n"
     "  export    отчёт о настройках, как \"Экспорт настроек в файл...\"\n"
     "Коды выхода: 0 - сделано всё; 1 - есть различия или сделано не всё;\n"
-    "2 - командная строка или пароль; 3 - файл; 4 - устройство.\n";
+    "2 - командная строка или пароль (и пароль, который устройство не приняло);\n"
+    "3 - файл; 4 - устройство: нет подключения, не прочитано, связь потеряна;\n"
+    "5 - восстановление остановлено сигналом (SIGINT, SIGTERM) между записями:\n"
+    "    выводится, что записано, и имя снимка для отмены.\n";
 
 void say(const std::string& text)
 {
@@ -97,6 +111,8 @@ public:
     TTerminal& operator=(const TTerminal&) = delete;
 
     bool Present() const { return fd_ >= 0; }
+    // While it is readable (a stop signal came), a question ends unanswered.
+    void SetStopFd(int fd) { stopFd_ = fd; }
 
     // Shows `prompt` and reads one line; without echo when `secret`.
     std::optional<std::string> Ask(const std::string& prompt, bool secret)
@@ -115,6 +131,18 @@ public:
         std::string line;
         bool got = false;
         for (;;) {
+            if (stopFd_ >= 0) {
+                pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+                if (::poll(fds, 2, -1) < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    break;
+                }
+                if (fds[1].revents & POLLIN) {
+                    got = false;
+                    break;
+                }
+            }
             char c;
             const ssize_t n = ::read(fd_, &c, 1);
             if (n < 0 && errno == EINTR)
@@ -152,6 +180,7 @@ private:
         }
     }
     int fd_;
+    int stopFd_ = -1;
 };
 
 // The progress line, only when standard error is a terminal.
@@ -183,89 +212,76 @@ TProgressLine g_progress;
 
 // ---- what the form reaches
 
-// Messages on standard error; the password dialog answered with the
-// password given, and asked again on the terminal after a refusal.
+// Messages on standard error. The password comes with the command and is
+// never asked for again, so the password dialog has no one to ask.
 class TConsoleDialogs : public TDialogs {
 public:
-    TConsoleDialogs(TTerminal& terminal, std::optional<std::string> password, bool fromFile)
-        : terminal_(terminal), password_(std::move(password)), fromFile_(fromFile)
-    {
-    }
     void Message(TMessageKind, const std::string& text) override
     {
         g_progress.Clear();
         say(withoutLineEnd(text));
     }
-    TPasswordAnswer Password() override
-    {
-        ++asked_;
-        if (asked_ == 1 && password_)
-            return {true, true, *password_};
-        // Asked again: the unit refused the password or was busy.
-        if (fromFile_ || asked_ > 3)
-            return {};
-        g_progress.Clear();
-        const auto typed = terminal_.Ask("Пароль: ", true);
-        if (!typed || typed->empty())
-            return {};
-        return {true, true, *typed};
-    }
-
-private:
-    TTerminal& terminal_;
-    std::optional<std::string> password_;
-    bool fromFile_;
-    int asked_ = 0;
+    TPasswordAnswer Password() override { return {}; }
 };
 
-class TMemoryStore : public TSettingsStore {
-public:
-    std::optional<std::string> Value(const std::string& key) const override
-    {
-        auto it = values_.find(key);
-        return it == values_.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    void SetValue(const std::string& key, const std::string& value) override { values_[key] = value; }
-    void Remove(const std::string& key) override { values_.erase(key); }
-
-private:
-    std::map<std::string, std::string> values_;
-};
-
-// The window without widgets: the export's file is the one of the command
-// line; a transfer runs its form until it closes, with its progress on the
-// terminal.
-class TConsoleView : public TForm1View {
-public:
-    void SetCaption(const std::string&) override {}
-    void SetApplicationTitle(const std::string&) override {}
-    void SetBusyLook(bool) override {}
-    void SetControlEnabled(const std::string&, bool) override {}
-    int CurrentTab() const override { return kTabNumbers; }
-    void SelectTab(int) override {}
-    bool ExecutePorts(TFormPorts&) override { return false; }
-    std::string OpenFileName() override { return {}; }
-    std::string SaveFileName(const std::string&) override { return {}; }
-    std::string ExportFileName() override { return exportPath; }
-    void ExecuteTransfer(TFormYMU& form) override
-    {
-        form.onChange = [&form] {
-            if (!form.Total().empty())
-                g_progress.Show(form.Title() + " " + form.Bytes() + " из " + form.Total());
-        };
-        if (!form.Show())
-            return;
-        // The transfer's own event loop: the engine's time-outs end every
-        // transfer, and its end closes the form.
+// A transfer's progress on the terminal: the unit runs the transfer
+// dialog headless until it closes.
+void executeTransfer(TFormYMU& form)
+{
+    form.onChange = [&form] {
+        if (!form.Total().empty())
+            g_progress.Show(form.Title() + " " + form.Bytes() + " из " + form.Total());
+    };
+    if (form.Show()) {
+        // The engine's time-outs end every transfer, and its end closes it.
         while (!form.Closed())
             UiBridge().ProcessEvents(100);
-        form.onChange = nullptr;
     }
-    void ExecuteClock(TFormClock&) override {}
-    void ShowTrace() override {}
-    void CloseWindow() override {}
+    form.onChange = nullptr;
+}
 
-    std::string exportPath;
+// SIGINT and SIGTERM during a restore: blocked in every thread from the
+// start (so no wait of the port or the worker is cut short by them) and
+// taken from a signalfd between two writes, where the restore stops.
+class TStopSignals {
+public:
+    TStopSignals()
+    {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        if (::pthread_sigmask(SIG_BLOCK, &set_, &old_) != 0)
+            return;
+        fd_ = ::signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (fd_ < 0)
+            ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    ~TStopSignals()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+        }
+    }
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+    // Readable once a signal has come and not yet been taken.
+    int Fd() const { return fd_; }
+    // Whether SIGINT or SIGTERM has come (it stays come). Does not wait.
+    bool Requested()
+    {
+        signalfd_siginfo info{};
+        while (!requested_ && fd_ >= 0 && ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+            requested_ = true;
+        return requested_;
+    }
+
+private:
+    sigset_t set_{};
+    sigset_t old_{};
+    int fd_ = -1;
+    bool requested_ = false;
 };
 
 // ---- the command line
@@ -305,6 +321,13 @@ bool parse(int argc, char** argv, TCommand& c, std::string& error)
     }
     if (c.device.empty() || c.path.empty()) {
         error = "пустое имя устройства или файла";
+        return false;
+    }
+    kv::TVaNetAddress address;
+    kv::TVaNetAddressError why = kv::TVaNetAddressError::None;
+    if (kv::IsVaNetAddress(c.device) && !kv::ParseVaNetAddress(c.device, address, nullptr, &why)) {
+        error = "неверный адрес \"" + c.device + "\": " + kv::VaNetAddressProblem(why) +
+                " (нужно rfc2217://ХОСТ:ПОРТ или tcp://ХОСТ:ПОРТ)";
         return false;
     }
     for (; i < args.size(); ++i) {
@@ -389,13 +412,11 @@ std::string differenceLine(const TDifference& d)
 // The session runs for one command: connect, the command, close.
 class TRun {
 public:
-    TRun(const TCommand& command, TTerminal& terminal) : command_(command), terminal_(terminal)
+    TRun(const TCommand& command, TTerminal& terminal, std::string password, TStopSignals* stop)
+        : command_(command), terminal_(terminal), password_(std::move(password)), stop_(stop)
     {
-        store_.SetValue(kComPortKey, "1");
-        store_.SetValue(DeviceKey(1), command.device);
-        view_.exportPath = command.path;
-        form_ = std::make_unique<TForm1>(view_, store_, "kvbackup");
-        backup_ = std::make_unique<TBackup>(*form_);
+        unit_.executeTransfer = executeTransfer;
+        backup_ = std::make_unique<TBackup>(unit_);
         backup_->onProgress = [](int done, int total, const std::string& what) {
             g_progress.Show(what + " (" + std::to_string(done + 1) + "/" + std::to_string(total) + ")");
         };
@@ -404,7 +425,6 @@ public:
     {
         g_progress.Clear();
         backup_.reset();
-        form_.reset();
     }
 
     int Execute()
@@ -419,28 +439,39 @@ public:
     }
 
 private:
-    bool connect()
+    // 0 when connected, else the exit status, the reason said.
+    int connect()
     {
-        form_->btnConnectClick();
-        const int mode = form_->Session().mode;
-        if (mode != kModeAdmin && mode != kModeSystem) {
-            g_progress.Clear();
-            say("нет подключения к устройству " + command_.device);
-            return false;
+        const TOutcome o = unit_.Connect(command_.device, {password_, false});
+        if (o.Ok() || unit_.Connected())
+            return kDone;
+        g_progress.Clear();
+        if (o.kind == TOutcome::Refused && o.message == TUnit::kWrongPassword) {
+            say("устройство " + command_.device + " не приняло пароль");
+            return kUsage;
         }
-        return true;
+        say("нет подключения к устройству " + command_.device);
+        return kUnit;
     }
 
-    int snapshot()
+    // The command's file, for its owner's eyes only, is made before the
+    // unit is woken (as the window makes it before it turns busy), then the
+    // unit connected; 0 when both are ready, else the exit status.
+    int createThenConnect(TReportFile& file)
     {
-        // The snapshot holds the passwords: for its owner's eyes only.
-        TReportFile file;
         if (!file.Create(command_.path, TReportFile::TAccess::OwnerOnly)) {
             say(file.Error());
             return kFile;
         }
-        if (!connect())
-            return kUnit;
+        return connect();
+    }
+
+    int snapshot()
+    {
+        // The snapshot holds the passwords.
+        TReportFile file;
+        if (const int status = createThenConnect(file))
+            return status;
         TSnapshot s;
         std::string error;
         if (!backup_->ReadUnit(s, false, error)) {
@@ -471,8 +502,8 @@ private:
             say(error);
             return kFile;
         }
-        if (!connect())
-            return kUnit;
+        if (const int status = connect())
+            return status;
         TSnapshot unit;
         if (!backup_->ReadUnit(unit, false, error)) {
             g_progress.Clear();
@@ -505,9 +536,19 @@ private:
                 return kUsage;
             }
             if (!terminal_.Confirm("Записать на устройство " + std::to_string(writable) + " изменений?")) {
+                if (stop_ && stop_->Requested()) {
+                    say("остановлено сигналом, на устройство ничего не записано");
+                    unit_.Disconnect();
+                    return kStopped;
+                }
                 say("ничего не записано");
                 return kIncomplete;
             }
+        }
+        if (stop_ && stop_->Requested()) {
+            say("остановлено сигналом, на устройство ничего не записано");
+            unit_.Disconnect();
+            return kStopped;
         }
         // A mailbox goes with its recorded messages: only the user who
         // types its name deletes it.
@@ -519,21 +560,33 @@ private:
                                              false);
             return typed && *typed == owner;
         };
+        backup_->stopRequested = [this] { return stop_ && stop_->Requested(); };
         TRestoreSummary summary;
         std::string error;
         if (!backup_->Restore(unit, file, command_.path, comparison, summary, error)) {
             g_progress.Clear();
             say(error);
-            return kFile;
+            // A file of the snapshot, or the unit (no connection, the undo
+            // snapshot's download failing).
+            return summary.unitFailure ? kUnit : kFile;
         }
         g_progress.Clear();
+        if (summary.stopped) {
+            // Logged out before anything else: the unit is left at no prompt.
+            unit_.Disconnect();
+        }
         for (const auto& item : summary.items)
             std::printf("%s: %s%s\n", ResultWord(item.result.state), item.difference.name.c_str(),
                         item.result.detail.empty() ? "" : (": " + item.result.detail).c_str());
         std::fflush(stdout);
         if (!summary.undoPath.empty())
             say("прежние настройки сохранены в " + summary.undoPath);
-        if (summary.Count(TRestoreResult::NotWritten) > 0)
+        if (summary.stopped) {
+            say("восстановление остановлено сигналом: записано " +
+                std::to_string(summary.Count(TRestoreResult::Took)) + " из " + std::to_string(summary.items.size()));
+            return kStopped;
+        }
+        if (summary.Count(TRestoreResult::NotWritten) > 0 || summary.Count(TRestoreResult::LineLost) > 0)
             return kUnit;
         if (summary.systemSkipped > 0)
             std::printf("пропущено: %d системных значений файла: подключение в режиме администратора\n",
@@ -549,37 +602,29 @@ private:
 
     int exportReport()
     {
-        // The report's file is made before the unit is woken, as the
-        // window's export makes it before it turns busy.
-        {
-            TReportFile file;
-            if (!file.Create(command_.path)) {
-                say(file.Error());
-                return kFile;
-            }
-        }
-        if (!connect())
-            return kUnit;
-        std::vector<std::string> messages;
-        {
-            TMessageCapture capture;
-            form_->btnExportClick();
-            messages = capture.Take();
-        }
+        TReportFile file;
+        if (const int status = createThenConnect(file))
+            return status;
+        std::string fileError;
+        const TOutcome outcome = ExportReport(unit_, file, fileError);
         g_progress.Clear();
-        for (const std::string& m : messages)
-            say(withoutLineEnd(m));
-        const int mode = form_->Session().mode;
-        if (mode != kModeAdmin && mode != kModeSystem)
+        if (!outcome.Ok()) {
+            say(outcome.message);
             return kUnit;
-        return messages.empty() ? kDone : kIncomplete;
+        }
+        if (!fileError.empty()) {
+            say(fileError);
+            return kFile;
+        }
+        return kDone;
     }
 
     const TCommand& command_;
     TTerminal& terminal_;
-    TMemoryStore store_;
-    TConsoleView view_;
-    std::unique_ptr<TForm1> form_;
+    std::string password_;
+    // SIGINT and SIGTERM, for a restore only.
+    TStopSignals* stop_;
+    TUnit unit_;
     std::unique_ptr<TBackup> backup_;
 };
 
@@ -622,13 +667,19 @@ int main(int argc, char** argv)
         }
     }
 
+    // Before any thread starts, so that every thread has them blocked.
+    std::optional<TStopSignals> stop;
+    if (command.verb == "restore") {
+        stop.emplace();
+        terminal.SetStopFd(stop->Fd());
+    }
     TQueueUiBridge bridge;
     SetUiBridge(&bridge);
     int status;
     {
-        TConsoleDialogs dialogs(terminal, password, command.passwordFile.has_value());
+        TConsoleDialogs dialogs;
         TInstallDialogs<TDialogs> installed(dialogs);
-        TRun run(command, terminal);
+        TRun run(command, terminal, *password, stop ? &*stop : nullptr);
         status = run.Execute();
     }
     bridge.Shutdown();

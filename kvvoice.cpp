@@ -207,13 +207,12 @@ int convert(const TConvert& c)
         bytes = std::move(*original);
         what = "уже в формате " + FormatName(c.format) + ", скопирован без изменений";
     } else {
-        auto decoded = Decode(c.in);
+        auto decoded = DecodeForUnit(c.in, {c.loudness});
         if (!decoded.ok()) {
             say(decoded.error);
             return kInput;
         }
-        const auto& [info, sound] = *decoded.value;
-        const TSound prepared = PrepareForUnit(sound, {c.loudness});
+        const auto& [info, prepared] = *decoded.value;
         bytes = EncodeForUnit(prepared, c.format);
         if (bytes.empty()) {
             say("Файл «" + fileName(c.out) + "» не удалось записать: ошибка кодирования");

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 
@@ -339,11 +340,20 @@ bool IsAudio(const std::string& path)
     return f && info.channels > 0 && info.samplerate > 0;
 }
 
-TAudioResult<std::pair<TSourceInfo, TSound>> Decode(const std::string& path)
+namespace {
+
+// Reads a whole file, the channels mixed to mono, handing the sound on in
+// blocks of at most detail::kBlockSamples samples; so a caller that brings it to the
+// unit's rate never holds the file's sound whole. The same messages as
+// Decode. `opened` is filled in before the first block (its frames 0 when
+// the file does not tell its length).
+TAudioResult<TSourceInfo> readMono(const std::string& path, const std::function<void(const float*, size_t)>& sink,
+                                   SF_INFO* opened = nullptr)
 {
-    TAudioResult<std::pair<TSourceInfo, TSound>> result;
+    TAudioResult<TSourceInfo> result;
     const std::string name = fileName(path);
     auto fail = [&](const std::string& reason) {
+        result.value.reset();
         result.error = "Файл «" + name + "» не удалось прочитать: " + reason;
         return result;
     };
@@ -368,34 +378,43 @@ TAudioResult<std::pair<TSourceInfo, TSound>> Decode(const std::string& path)
     source.rate = info.samplerate;
     source.channels = info.channels;
 
-    TSound sound;
-    sound.rate = info.samplerate;
     const bool lengthKnown = info.frames > 0 && info.frames < SF_COUNT_MAX;
-    if (lengthKnown)
-        sound.samples.reserve(static_cast<size_t>(info.frames));
+    if (opened) {
+        *opened = info;
+        if (!lengthKnown)
+            opened->frames = 0;
+    }
     const size_t channels = static_cast<size_t>(info.channels);
-    const sf_count_t chunk = 16384;
-    std::vector<float> buffer(static_cast<size_t>(chunk) * channels);
+    const sf_count_t block = static_cast<sf_count_t>(detail::kBlockSamples);
+    std::vector<float> buffer(detail::kBlockSamples * channels);
     const float scale = 1.0f / static_cast<float>(channels);
+    size_t frames = 0;
+    bool finite = true;
     for (;;) {
-        sf_count_t got = sf_readf_float(f.get(), buffer.data(), chunk);
+        const sf_count_t got = sf_readf_float(f.get(), buffer.data(), block);
         if (got <= 0)
             break;
-        if (channels == 1) {
-            sound.samples.insert(sound.samples.end(), buffer.begin(), buffer.begin() + got);
-        } else {
-            for (sf_count_t i = 0; i < got; ++i) {
-                const float* frame = buffer.data() + static_cast<size_t>(i) * channels;
+        const size_t n = static_cast<size_t>(got);
+        // Mixed in place: frame i's mono sample goes to buffer[i], which its
+        // own channels have been read from already.
+        if (channels > 1) {
+            for (size_t i = 0; i < n; ++i) {
+                const float* frame = buffer.data() + i * channels;
                 float sum = 0;
                 for (size_t c = 0; c < channels; ++c)
                     sum += frame[c];
-                sound.samples.push_back(sum * scale);
+                buffer[i] = sum * scale;
             }
         }
+        for (size_t i = 0; i < n && finite; ++i)
+            finite = std::isfinite(buffer[i]);
+        if (finite)
+            sink(buffer.data(), n);
+        frames += n;
     }
     if (lengthKnown) {
         const double expected = static_cast<double>(info.frames);
-        const double got = static_cast<double>(sound.samples.size());
+        const double got = static_cast<double>(frames);
         // An MP3 without a length in its first frame has an estimated one.
         const double tolerance = major == SF_FORMAT_MPEG ? expected * 0.02 : 0.0;
         if (got + tolerance < expected)
@@ -404,14 +423,58 @@ TAudioResult<std::pair<TSourceInfo, TSound>> Decode(const std::string& path)
     }
     if (int e = sf_error(f.get()); e != SF_ERR_NO_ERROR)
         return fail(std::string("данные повреждены (") + sf_error_number(e) + ")");
-    for (float& s : sound.samples) {
-        if (!std::isfinite(s))
-            return fail("данные повреждены (недопустимые значения отсчётов)");
-    }
-    if (sound.samples.empty())
+    if (!finite)
+        return fail("данные повреждены (недопустимые значения отсчётов)");
+    if (frames == 0)
         return fail("в файле нет звука");
-    source.seconds = sound.Seconds();
-    result.value.emplace(std::move(source), std::move(sound));
+    source.seconds = static_cast<double>(frames) / info.samplerate;
+    result.value = std::move(source);
+    return result;
+}
+
+}  // namespace
+
+TAudioResult<std::pair<TSourceInfo, TSound>> Decode(const std::string& path)
+{
+    TAudioResult<std::pair<TSourceInfo, TSound>> result;
+    TSound sound;
+    SF_INFO opened{};
+    auto read = readMono(
+        path,
+        [&](const float* samples, size_t n) {
+            if (sound.samples.empty())
+                sound.samples.reserve(static_cast<size_t>(opened.frames));
+            sound.samples.insert(sound.samples.end(), samples, samples + n);
+        },
+        &opened);
+    if (!read.ok()) {
+        result.error = std::move(read.error);
+        return result;
+    }
+    sound.rate = read.value->rate;
+    result.value.emplace(std::move(*read.value), std::move(sound));
+    return result;
+}
+
+TAudioResult<std::pair<TSourceInfo, TSound>> DecodeForUnit(const std::string& path, const TPrepareOptions& options)
+{
+    TAudioResult<std::pair<TSourceInfo, TSound>> result;
+    std::unique_ptr<detail::TUnitRateStream> stream;
+    SF_INFO opened{};
+    auto read = readMono(
+        path,
+        [&](const float* samples, size_t n) {
+            if (!stream)
+                stream = std::make_unique<detail::TUnitRateStream>(opened.samplerate,
+                                                                   static_cast<size_t>(opened.frames));
+            stream->Add(samples, n);
+        },
+        &opened);
+    if (!read.ok()) {
+        result.error = std::move(read.error);
+        return result;
+    }
+    result.value.emplace(std::move(*read.value), stream->Finish(options));
     return result;
 }
 
@@ -419,6 +482,7 @@ std::vector<uint8_t> EncodeForUnit(const TSound& sound8k, const TUnitFormat& for
 {
     std::vector<int16_t> pcm = detail::DitheredPcm(sound8k.samples, format.encoding);
     std::vector<uint8_t> bytes;
+    bytes.reserve(pcm.size() + 1024);  // one byte a sample and the header
     TMemoryFile m;
     m.bytes = &bytes;
     SF_VIRTUAL_IO io = memoryIo();
@@ -444,10 +508,16 @@ TAudioResult<TSound> DecodeUnitBytes(const std::vector<uint8_t>& bytes, const TU
     SF_VIRTUAL_IO io = memoryIo();
     SF_INFO info{};
     TSndfile f;
-    if (!format.raw || UnitFormatOfBytes(bytes)) {
+    // A header decides; bytes without one (the unit keeps its factory
+    // prompts so, whatever the format of the files it is sent) are read in
+    // the format's encoding. A header that is there but damaged is an error,
+    // not raw data to be played as noise.
+    const bool header = bytes.size() >= 4 && (std::memcmp(bytes.data(), "RIFF", 4) == 0 ||
+                                              std::memcmp(bytes.data(), "RIFX", 4) == 0);
+    if (header || !format.raw || UnitFormatOfBytes(bytes)) {
         f.reset(sf_open_virtual(&io, SFM_READ, &info, &m));
     }
-    if (!f && format.raw) {
+    if (!f && !header) {
         m.pos = 0;
         info = SF_INFO{};
         info.samplerate = kUnitRate;

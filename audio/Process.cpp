@@ -126,24 +126,6 @@ void BandLimit(std::vector<float>& samples, int rate, double lowHz, double highH
     }
 }
 
-std::vector<float> Resample(const std::vector<float>& samples, int fromRate, int toRate)
-{
-    if (fromRate == toRate || samples.empty())
-        return samples;
-    const double ratio = static_cast<double>(toRate) / fromRate;
-    std::vector<float> out(static_cast<size_t>(std::ceil(samples.size() * ratio)) + 16);
-    size_t done = 0;
-    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-    soxr_error_t error = soxr_oneshot(fromRate, toRate, 1, samples.data(), samples.size(), nullptr,
-                                      out.data(), out.size(), &done, &io, &quality, &runtime);
-    if (error)
-        done = 0;
-    out.resize(done);
-    return out;
-}
-
 void Limit(std::vector<float>& samples, int rate, float ceiling)
 {
     const size_t n = samples.size();
@@ -265,16 +247,77 @@ double PeakDbfs(const TSound& sound)
                     : -std::numeric_limits<double>::infinity();
 }
 
-TSound PrepareForUnit(const TSound& source, const TPrepareOptions& options)
+namespace detail {
+
+TUnitRateStream::TUnitRateStream(int rate, size_t expectedSamples)
 {
-    TSound out;
-    out.rate = kUnitRate;
-    if (source.rate <= 0 || source.samples.empty())
+    if (rate <= 0) {
+        ratio_ = 0;  // no rate: nothing goes through
+        return;
+    }
+    ratio_ = static_cast<double>(kUnitRate) / rate;
+    if (rate != kUnitRate) {
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        soxr_error_t error = nullptr;
+        resampler_ = soxr_create(rate, kUnitRate, 1, &error, &io, &quality, &runtime);
+        if (error) {
+            soxr_delete(resampler_);
+            resampler_ = nullptr;
+        }
+    }
+    if (expectedSamples > 0)
+        out_.reserve(static_cast<size_t>(std::ceil(static_cast<double>(expectedSamples) * ratio_)) + 256);
+}
+
+TUnitRateStream::~TUnitRateStream()
+{
+    soxr_delete(resampler_);
+}
+
+void TUnitRateStream::Take(const float* samples, size_t count)
+{
+    // `samples` null: the end of the input, the resampler's tail comes out.
+    size_t offset = 0;
+    for (;;) {
+        const size_t left = samples ? count - offset : 0;
+        const size_t room = static_cast<size_t>(std::ceil(static_cast<double>(left) * ratio_)) + 256;
+        const size_t before = out_.size();
+        out_.resize(before + room);
+        size_t used = 0, made = 0;
+        const soxr_error_t error = soxr_process(resampler_, samples ? samples + offset : nullptr, left,
+                                                samples ? &used : nullptr, out_.data() + before, room, &made);
+        out_.resize(before + (error ? 0 : made));
+        if (error)
+            return;
+        offset += used;
+        if (samples ? offset >= count || (used == 0 && made == 0) : made == 0)
+            return;
+    }
+}
+
+void TUnitRateStream::Add(const float* samples, size_t count)
+{
+    if (count == 0 || ratio_ <= 0)
+        return;
+    if (resampler_)
+        Take(samples, count);
+    else if (ratio_ == 1.0)
+        out_.insert(out_.end(), samples, samples + count);
+}
+
+TSound TUnitRateStream::Finish(const TPrepareOptions& options)
+{
+    if (resampler_)
+        Take(nullptr, 0);
+    TSound out{kUnitRate, std::move(out_)};
+    out_ = {};
+    if (out.samples.empty())
         return out;
-    std::vector<float> band = source.samples;
-    detail::BandLimit(band, source.rate, 300.0, 3400.0);
-    out.samples = detail::Resample(band, source.rate, kUnitRate);
-    band = {};
+    // The telephone band, at the unit's rate: the resampler's own filter has
+    // removed everything over 4 kHz already, so nothing can fold back.
+    BandLimit(out.samples, kUnitRate, 300.0, 3400.0);
 
     const float ceiling = static_cast<float>(fromDb(kCeilingDbfs));
     double total = 0;
@@ -291,9 +334,22 @@ TSound PrepareForUnit(const TSound& source, const TPrepareOptions& options)
         const float gain = static_cast<float>(fromDb(change));
         for (float& s : out.samples)
             s *= gain;
-        detail::Limit(out.samples, kUnitRate, ceiling);
+        Limit(out.samples, kUnitRate, ceiling);
     }
     return out;
+}
+
+}  // namespace detail
+
+TSound PrepareForUnit(const TSound& source, const TPrepareOptions& options)
+{
+    if (source.rate <= 0 || source.samples.empty())
+        return TSound{kUnitRate, {}};
+    detail::TUnitRateStream stream(source.rate, source.samples.size());
+    const size_t n = source.samples.size();
+    for (size_t i = 0; i < n; i += detail::kBlockSamples)
+        stream.Add(source.samples.data() + i, std::min(detail::kBlockSamples, n - i));
+    return stream.Finish(options);
 }
 
 std::vector<TPeak> Waveform(const TSound& sound, size_t begin, size_t end, int pixels)

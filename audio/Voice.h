@@ -5,7 +5,8 @@
 // libsoxr (resampling) and libebur128 (loudness); no Qt.
 //
 // The conversion chain: Decode -> PrepareForUnit -> (trim, fade on the
-// 8000 Hz sound) -> EncodeForUnit.
+// 8000 Hz sound) -> EncodeForUnit; DecodeForUnit does the first two in one
+// pass over a file.
 #pragma once
 
 #include <cstddef>
@@ -82,10 +83,16 @@ struct TPrepareOptions {
     double loudnessLufs = kDefaultLoudnessLufs;
 };
 
-// Band-limits to the telephone band (300-3400 Hz), resamples to 8000 Hz
-// (libsoxr, high quality), normalises the integrated loudness (libebur128)
+// Resamples to 8000 Hz (libsoxr, high quality), band-limits to the
+// telephone band (300-3400 Hz), normalises the integrated loudness (libebur128)
 // and limits so that no sample exceeds kCeilingDbfs. Result: 8000 Hz floats.
 TSound PrepareForUnit(const TSound& source, const TPrepareOptions& options = {});
+
+// Decode and PrepareForUnit in one pass, block by block: the file's sound is
+// never held whole at its own rate. The same sound and the same messages as
+// the two steps one after the other; the info is the source's.
+TAudioResult<std::pair<TSourceInfo, TSound>> DecodeForUnit(const std::string& path,
+                                                           const TPrepareOptions& options = {});
 
 // Dithers to 8 bits and encodes in the unit's format (libsndfile), with a
 // WAV header or raw. The same sound always gives the same bytes.
@@ -93,8 +100,9 @@ TSound PrepareForUnit(const TSound& source, const TPrepareOptions& options = {})
 std::vector<uint8_t> EncodeForUnit(const TSound& sound8k, const TUnitFormat& format);
 
 // Decodes the unit's bytes back (what a caller hears), for playing and
-// drawing. A WAV header, if there is one, decides; raw bytes are read in
-// `format`'s encoding at 8000 Hz.
+// drawing. A WAV header, if there is one, decides; bytes without a header
+// are read in `format`'s encoding at 8000 Hz, whether or not `format` says
+// raw (a unit that takes WAV files may still hold headerless ones).
 TAudioResult<TSound> DecodeUnitBytes(const std::vector<uint8_t>& bytes, const TUnitFormat& format);
 
 // Integrated loudness (EBU R128), LUFS; -70 for silence. A sound shorter

@@ -18,35 +18,37 @@
 #include "collections/MailDlg.h"
 #include "collections/MenuDlg.h"
 #include "collections/Wire.h"
-#include "collections/YModemU.h"
 #include "session/KvMenu.h"
+#include "session/Dialogs.h"
 #include "settings/Catalogue.h"
 #include "collections/ReportFile.h"
-#include "ui/Unit1.h"
+#include "unit/Unit.h"
 
 namespace kv {
 
 namespace {
-
-// The tabs a snapshot reads, in the order the settings export reads them.
-constexpr int kReadOrder[] = {kTabNumbers, kTabGreetings, kTabTime, kTabMenu, kTabMail, kTabSysParams, kTabMessages};
 
 // A snapshot file is a few kilobytes; anything this large is not one.
 constexpr std::uintmax_t kMaxSnapshotBytes = 16u << 20;
 
 std::string joined(const std::vector<std::string>& lines, const char* separator)
 {
-    std::string out;
-    for (const std::string& line : lines) {
-        if (!out.empty())
-            out += separator;
-        // Messages that quote the unit's line keep its CR; it ends nothing here.
-        std::string clean = line;
-        while (!clean.empty() && (clean.back() == '\r' || clean.back() == '\n'))
-            clean.pop_back();
-        out += clean;
+    // Messages that quote the unit's line keep its CR; it ends nothing here.
+    return JoinedLines(lines, separator);
+}
+
+// An outcome's messages (one per line) joined with `separator`.
+std::string joined(const std::string& message, const char* separator)
+{
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t nl = message.find('\n'); ; nl = message.find('\n', from)) {
+        lines.push_back(message.substr(from, nl == std::string::npos ? std::string::npos : nl - from));
+        if (nl == std::string::npos)
+            break;
+        from = nl + 1;
     }
-    return out;
+    return JoinedLines(lines, separator);
 }
 
 std::string codeText(int32_t code)
@@ -105,32 +107,30 @@ bool isFile(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Makes the folders a downloaded voice file goes into, one level at a time.
+// A folder that is there as a symbolic link, or as anything but a folder, is
+// refused: a planted link would send the unit's files somewhere else.
+bool MakeVoiceFolders(const std::vector<std::filesystem::path>& folders, std::string& why)
+{
+    for (const auto& folder : folders) {
+        std::error_code ec;
+        const auto status = std::filesystem::symlink_status(folder, ec);
+        if (std::filesystem::is_directory(status))
+            continue;
+        if (std::filesystem::exists(status)) {
+            why = "\"" + folder.string() + "\" - не папка, а " +
+                  (std::filesystem::is_symlink(status) ? "символическая ссылка" : "файл");
+            return false;
+        }
+        if (!std::filesystem::create_directory(folder, ec) && ec) {
+            why = "не удалось создать папку " + folder.string() + ": " + ec.message();
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
-
-// ---- collecting the core's messages
-
-TMessageCapture::TMessageCapture() : previous_(Dialogs()), installed_(*this) {}
-
-TMessageCapture::~TMessageCapture() = default;
-
-void TMessageCapture::Message(TMessageKind, const std::string& text)
-{
-    std::lock_guard<std::mutex> g(m_);
-    messages_.push_back(text);
-}
-
-TPasswordAnswer TMessageCapture::Password()
-{
-    return previous_.Password();
-}
-
-std::vector<std::string> TMessageCapture::Take()
-{
-    std::lock_guard<std::mutex> g(m_);
-    std::vector<std::string> out;
-    out.swap(messages_);
-    return out;
-}
 
 // ---- differences
 
@@ -311,6 +311,7 @@ const char* ResultWord(TRestoreResult::TState state)
     switch (state) {
     case TRestoreResult::Took: return "записано";
     case TRestoreResult::Refused: return "отказ";
+    case TRestoreResult::LineLost: return "связь потеряна";
     case TRestoreResult::NotTaken: return "не принято";
     case TRestoreResult::Skipped: return "пропущено";
     case TRestoreResult::NotWritten: return "не записано";
@@ -373,17 +374,16 @@ std::string UndoPath(const std::string& filePath)
 
 // ---- the jobs
 
-TBackup::TBackup(TForm1& form) : form_(form), layout_(form.Catalogue()) {}
+TBackup::TBackup(TUnit& unit) : unit_(unit), layout_(unit.Catalogue()) {}
 
 std::string TBackup::Device() const
 {
-    return form_.Devices().Device(form_.Session().port);
+    return unit_.Device();
 }
 
 bool TBackup::connected() const
 {
-    const int mode = form_.Session().mode;
-    return mode == kModeAdmin || mode == kModeSystem;
+    return !unit_.Closed() && unit_.Connected();
 }
 
 void TBackup::progress(int done, int total, const std::string& what)
@@ -392,51 +392,27 @@ void TBackup::progress(int done, int total, const std::string& what)
         onProgress(done, total, what);
 }
 
-void TBackup::run(TJoint1* object, int action)
-{
-    TKvMenu& session = form_.Session();
-    object->action = action;
-    session.Run(object);
-    session.WaitIdle();
-}
-
 bool TBackup::ReadUnit(TSnapshot& snapshot, bool reread, std::string& error)
 {
-    if (form_.Closed() || !connected()) {
-        error = "Нет подключения к устройству.";
-        return false;
-    }
-    TForm1::THandlerScope scope(form_);
-    form_.BeginBusy();
-    std::vector<std::string> messages;
-    {
-        TMessageCapture capture;
-        if (reread)
-            form_.loaded.fill(false);
-        const int total = static_cast<int>(std::size(kReadOrder));
-        int done = 0;
-        for (int tab : kReadOrder) {
-            if (!connected())
-                break;
-            progress(done++, total, TForm1::TabPages()[static_cast<size_t>(tab)].caption);
-            if (form_.loaded[static_cast<size_t>(tab)])
-                continue;
-            form_.TabShown(tab);
-            form_.Session().WaitIdle();
-        }
-        messages = capture.Take();
-    }
-    form_.EndBusy();
     if (!connected()) {
-        messages.insert(messages.begin(), "Связь с устройством прервана.");
-        error = joined(messages, "\n");
+        error = TUnit::kNotConnected;
         return false;
     }
-    if (!messages.empty()) {
-        error = "Не все значения удалось прочитать:\n" + joined(messages, "\n");
+    // The messages come back in `error`, shown once by the caller.
+    TQuietReports quiet;
+    const TOutcome read =
+        unit_.ReadAll(reread, [this](int done, int total, const std::string& what) { progress(done, total, what); });
+    if (read.kind == TOutcome::LineLost || !connected()) {
+        error = TUnit::kConnectionLost;
+        if (read.message != TUnit::kConnectionLost)
+            error += "\n" + read.message;
         return false;
     }
-    snapshot = layout_.Take(form_.Session().mode, Device(), SnapshotTime());
+    if (!read.Ok()) {
+        error = "Не все значения удалось прочитать:\n" + read.message;
+        return false;
+    }
+    snapshot = layout_.Take(unit_.Mode(), Device(), SnapshotTime());
     return true;
 }
 
@@ -449,9 +425,9 @@ void TBackup::DownloadVoiceFiles(TSnapshot& snapshot, const std::string& snapsho
             codes.push_back(code);
     if (codes.empty())
         return;
-    TForm1::THandlerScope scope(form_);
-    form_.BeginBusy();
-    TMessageCapture capture;
+    // The messages come back in `failures`; the downloads are one action.
+    TQuietReports quiet;
+    TKvMenu::TAction action(unit_.Session());
     const int total = static_cast<int>(codes.size());
     int done = 0;
     for (int32_t code : codes) {
@@ -460,28 +436,23 @@ void TBackup::DownloadVoiceFiles(TSnapshot& snapshot, const std::string& snapsho
         progress(done++, total, slot ? slot->name : std::to_string(code));
         std::string why;
         const std::string path = VoiceFilePath(snapshotPath, code, values.name);
-        std::error_code ec;
         if (!slot) {
             why = "нет такой ячейки";
         } else if (!connected()) {
             why = "связь с устройством прервана";
-        } else if (form_.Session().ActionFailed()) {
+        } else if (unit_.Session().ActionFailed()) {
             why = "устройство не отвечает";
         } else if (!SafeFileName(values.name)) {
             why = "имя файла \"" + values.name + "\" непригодно для файла на компьютере";
-        } else if (!std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec) && ec) {
-            why = "не удалось создать папку " + std::filesystem::path(path).parent_path().string() + ": " + ec.message();
+        } else if (!MakeVoiceFolders({VoiceFolder(snapshotPath), std::filesystem::path(path).parent_path()}, why)) {
+            // why says which folder
         } else {
-            slot->object->action = 40;
-            TFormYMU dialog(form_.Session(), form_.Comm(), *slot->object, path);
-            form_.View().ExecuteTransfer(dialog);
-            // The unit's transfer result, started as the dialog closed.
-            form_.Session().WaitIdle();
-            const std::vector<std::string> messages = capture.Take();
-            if (!messages.empty())
-                why = joined(messages, "; ");
-            else if (dialog.ExitCode() != 0 || !isFile(path))
-                why = "файл не получен (код " + std::to_string(dialog.ExitCode()) + ")";
+            int exitCode = 0;
+            const TOutcome got = unit_.Download(*slot->object, path, &exitCode);
+            if (!got.Ok())
+                why = joined(got.message, "; ");
+            else if (!isFile(path))
+                why = "файл не получен (код " + std::to_string(exitCode) + ")";
             // The snapshot records what it holds, for the restore to check.
             else if ((snapshot.files[code].sha256 = VoiceFileHash(snapshotPath, code, values.name)).empty())
                 why = "полученный файл " + path + " не читается";
@@ -491,7 +462,6 @@ void TBackup::DownloadVoiceFiles(TSnapshot& snapshot, const std::string& snapsho
             snapshot.files.erase(code);
         }
     }
-    form_.EndBusy();
 }
 
 bool TBackup::Save(const TSnapshot& snapshot, const std::string& path, bool withFiles, std::string& error)
@@ -575,11 +545,12 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
         error = why;
         return false;
     };
-    if (form_.Closed() || !connected()) {
-        error = "Нет подключения к устройству.";
+    if (!connected()) {
+        error = TUnit::kNotConnected;
+        summary.unitFailure = true;
         return false;
     }
-    const bool system = form_.Session().mode == kModeSystem;
+    const bool system = unit_.SystemMode();
 
     // What is to be written, and what is skipped.
     std::vector<size_t> toWrite;
@@ -633,28 +604,35 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
         std::vector<std::string> failures;
         DownloadVoiceFiles(undo, path, failures, &voice);
         const char* const notSaved = "Снимок для отмены не сохранён, на устройство ничего не записано:\n";
-        if (!failures.empty())
-            return refuse(notSaved + joined(failures, "\n"));
+        if (!failures.empty()) {
+            refuse(notSaved + joined(failures, "\n"));
+            summary.unitFailure = true;
+            return false;
+        }
         std::string why;
         if (!Save(undo, path, !undo.files.empty(), why))
             return refuse(notSaved + why);
         summary.undoPath = path;
     }
 
-    TForm1::THandlerScope scope(form_);
-    form_.BeginBusy();
-    TMessageCapture capture;
-    TCatalogue& c = form_.Catalogue();
+    // Each write's messages come back in its row of the summary. The
+    // writes are one action: once one finds the unit silent, the session
+    // starts nothing more of it.
+    TQuietReports quiet;
+    TKvMenu::TAction action(unit_.Session());
+    TCatalogue& c = unit_.Catalogue();
     TListDlg* list = c.extensionList.get();
     TMailDlg* mail = c.mailboxes.get();
     std::vector<bool> done(summary.items.size(), false);
     const int total = static_cast<int>(toWrite.size());
     int step = 0;
 
-    auto finish = [&](size_t i, const std::vector<std::string>& messages, bool ok, const std::string& kept) {
+    auto finish = [&](size_t i, const TOutcome& outcome, bool ok, const std::string& kept) {
         TRestoreResult& r = summary.items[i].result;
-        if (!messages.empty())
-            r = {TRestoreResult::Refused, joined(messages, "; ")};
+        if (outcome.kind == TOutcome::LineLost)
+            r = {TRestoreResult::LineLost, joined(outcome.message, "; ")};
+        else if (!outcome.Ok())
+            r = {TRestoreResult::Refused, joined(outcome.message, "; ")};
         else if (ok)
             r = {TRestoreResult::Took, {}};
         else
@@ -667,12 +645,18 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
             continue;
         const TDifference& d = summary.items[i].difference;
         progress(step++, total, d.name);
+        if (stopRequested && stopRequested()) {
+            summary.items[i].result = {TRestoreResult::NotWritten, "остановлено"};
+            summary.stopped = true;
+            done[i] = true;
+            continue;
+        }
         if (!connected()) {
             summary.items[i].result = {TRestoreResult::NotWritten, "связь с устройством прервана"};
             done[i] = true;
             continue;
         }
-        if (form_.Session().ActionFailed()) {
+        if (unit_.Session().ActionFailed()) {
             // An earlier write found the unit silent: the session starts
             // nothing more in this restore.
             summary.items[i].result = {TRestoreResult::NotWritten, "устройство не отвечает"};
@@ -684,9 +668,9 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
             const auto* p = layout_.Param(d.code);
             const std::string& value = file.params.at(d.code);
             TSnapshotLayout::SetValue(*p, value);
-            run(p->object, 2);
+            const TOutcome wrote = unit_.WriteValue(*p->object);
             const std::string now = TSnapshotLayout::Value(*p);
-            finish(i, capture.Take(), now == value, "на устройстве осталось " + ShownValue(true, TSnapshotLayout::Display(*p, now)));
+            finish(i, wrote, now == value, "на устройстве осталось " + ShownValue(true, TSnapshotLayout::Display(*p, now)));
             break;
         }
         case TDifference::MenuCode:
@@ -707,17 +691,9 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
                 else
                     values.keys[static_cast<size_t>(o.key)] = want.keys[static_cast<size_t>(o.key)];
             }
-            m->object->callCode = values.callCode;
-            m->object->keys = values.keys;
-            run(m->object, 2);
-            std::vector<std::string> messages = capture.Take();
-            if (!messages.empty() && connected()) {
-                // A refused write leaves the edited values in the object;
-                // read the menu again so that it shows the unit's.
-                run(m->object, 3);
-                const auto more = capture.Take();
-                messages.insert(messages.end(), more.begin(), more.end());
-            }
+            // A refused write is read back by the unit, so that the object
+            // holds the unit's values.
+            const TOutcome wrote = unit_.WriteMenu(*m->object, values.callCode, values.keys);
             const TMenuValues now = TSnapshotLayout::Values(*m->object);
             for (size_t j : group) {
                 const TDifference& o = summary.items[j].difference;
@@ -727,7 +703,7 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
                 const std::string kept = o.kind == TDifference::MenuCode
                                              ? codeText(now.callCode)
                                              : now.keys[static_cast<size_t>(o.key)];
-                finish(j, messages, ok, "на устройстве осталось " + ShownValue(true, kept));
+                finish(j, wrote, ok, "на устройстве осталось " + ShownValue(true, kept));
             }
             break;
         }
@@ -735,58 +711,45 @@ bool TBackup::Restore(const TSnapshot& unit, const TSnapshot& file, const std::s
         case TDifference::ListRemove: {
             const bool add = d.kind == TDifference::ListAdd;
             const auto before = std::count(list->items.begin(), list->items.end(), d.entry);
-            list->entry = d.entry;
-            run(list, add ? 11 : 21);
+            const TOutcome wrote = add ? unit_.AddEntry(d.entry) : unit_.RemoveEntry(d.entry);
             const auto after = std::count(list->items.begin(), list->items.end(), d.entry);
-            finish(i, capture.Take(), add ? after > before : after < before,
+            finish(i, wrote, add ? after > before : after < before,
                    add ? "номера нет в списке устройства" : "номер остался в списке устройства");
             break;
         }
         case TDifference::MailCreate:
         case TDifference::MailEdit: {
             const TBoxValues* want = findBox(file.boxes, d.entry);
-            mail->newOwner = want->owner;
-            mail->newSize = want->size;
-            mail->newMode = static_cast<uint8_t>(want->mode);
-            mail->newPeriod = want->period;
-            run(mail, d.kind == TDifference::MailCreate ? 11 : 81);
+            const TOutcome wrote = d.kind == TDifference::MailCreate
+                                       ? unit_.CreateBox(want->owner, want->size, want->mode, want->period)
+                                       : unit_.EditBox(want->owner, want->size, want->mode, want->period);
             const int32_t at = boxIndex(*mail, d.entry);
             const bool ok = at >= 0 && mail->boxes[static_cast<size_t>(at)].size == want->size;
-            finish(i, capture.Take(), ok,
+            finish(i, wrote, ok,
                    at < 0 ? "ящика нет на устройстве"
                           : "на устройстве размер " + FormatMinSec(mail->boxes[static_cast<size_t>(at)].size));
             break;
         }
         case TDifference::MailDelete: {
-            const int32_t at = boxIndex(*mail, d.entry);
-            if (at >= 0) {
-                mail->selected = at;
-                run(mail, 21);
-            }
-            finish(i, capture.Take(), boxIndex(*mail, d.entry) < 0, "ящик остался на устройстве");
+            TOutcome wrote;
+            if (boxIndex(*mail, d.entry) >= 0)
+                wrote = unit_.DeleteBox(d.entry);
+            finish(i, wrote, boxIndex(*mail, d.entry) < 0, "ящик остался на устройстве");
             break;
         }
         case TDifference::VoiceFile: {
             const auto* slot = layout_.Slot(d.code);
             const TVoiceFileValues& want = file.files.at(d.code);
-            if (want.name.empty()) {
-                run(slot->object, 21);
-            } else {
-                slot->object->localPath = stagedPaths.at(d.code);
-                slot->object->action = 30;
-                TFormYMU dialog(form_.Session(), form_.Comm(), *slot->object);
-                form_.View().ExecuteTransfer(dialog);
-                form_.Session().WaitIdle();
-            }
+            const TOutcome wrote = want.name.empty() ? unit_.ClearFile(*slot->object)
+                                                     : unit_.Upload(*slot->object, stagedPaths.at(d.code));
             const TVoiceFileValues now = TSnapshotLayout::Values(*slot->object);
-            finish(i, capture.Take(), now == want, "на устройстве " + fileText(*slot, now));
+            finish(i, wrote, now == want, "на устройстве " + fileText(*slot, now));
             break;
         }
         default:
             break;
         }
     }
-    form_.EndBusy();
     return true;
 }
 

@@ -1,59 +1,31 @@
-// Backing up, comparing and restoring a unit's settings through the main
-// window's form.
+// Backing up, comparing and restoring a unit's settings, on the unit object
+// (unit/Unit.h).
 //
 // Everything goes through the objects' own jobs: a snapshot reads the unit
-// with the tabs' load actions (the same jobs the screens run); a restore
-// writes each value by starting its object at its write step with the
-// file's value set (a setting at action 2, a voice menu at 2, the extension
-// list at its ADD and REMOVE exchanges 11 and 21, the mailboxes at CREATE
-// 11, EDIT 81 and DELETE 21, a voice file through the transfer dialog at 30
-// or its delete exchange 21), so no value dialog opens and every write is
-// followed by the read-back the object always does. What the unit then
-// holds decides whether a value took.
-//
-// The core reports failures in message dialogs. While a backup job runs,
-// those messages are collected instead (TMessageCapture) and returned with
-// the item they belong to; the password dialog still reaches the user.
+// tab by tab (the same reads the screens make); a restore writes each value
+// through the unit's write operations with the file's value set (a setting,
+// a voice menu, an extension-list entry, a mailbox, a voice file), so no
+// value dialog opens and every write is followed by the read-back the
+// object always does. What the unit then holds decides whether a value
+// took; the outcome of each operation says whether the unit refused it or
+// the line was lost. The messages the core shows on the way are kept quiet
+// (TQuietReports) and come back with the outcome: in a snapshot's error, in
+// the failures of a download, in each restored item's row.
 //
 // Everything here runs on the UI thread and waits for the worker the way
-// every handler of the window does.
+// every handler of the window does; the window's busy state is its own.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "session/Dialogs.h"
 #include "backup/Snapshot.h"
 
 namespace kv {
 
-class TForm1;
-
-// Collects the messages of the core instead of showing them, for as long as
-// it lives; the password dialog is passed on to the dialogs that were in
-// force when it was made. Made and ended on the UI thread, between jobs.
-class TMessageCapture : public TDialogs {
-public:
-    TMessageCapture();
-    ~TMessageCapture() override;
-    TMessageCapture(const TMessageCapture&) = delete;
-    TMessageCapture& operator=(const TMessageCapture&) = delete;
-
-    void Message(TMessageKind kind, const std::string& text) override;
-    TPasswordAnswer Password() override;
-
-    // The messages collected since the last Take.
-    std::vector<std::string> Take();
-
-private:
-    TDialogs& previous_;
-    std::mutex m_;
-    std::vector<std::string> messages_;
-    TInstallDialogs<TDialogs> installed_;
-};
+class TUnit;
 
 // One item whose value on the unit differs from the file's.
 struct TDifference {
@@ -108,17 +80,19 @@ TComparison Compare(const TSnapshotLayout& layout, const TSnapshot& unit, const 
 struct TRestoreResult {
     enum TState {
         Took,        // written, and the unit now holds the file's value
-        Refused,     // the unit (or the line) refused: `detail` has the messages
+        Refused,     // the unit refused: `detail` has the messages
         NotTaken,    // written without a complaint, but the unit kept another value
         Skipped,     // not written: `detail` says why
-        NotWritten,  // not written: the connection was lost before it
+        NotWritten,  // not written: the connection was lost before it, or a stop
+        LineLost,    // the line was lost (or the session dropped) during the write
     };
     TState state = NotWritten;
     std::string detail;
 };
 
-// What a result is called: "записано", "отказ", "не принято", "пропущено",
-// "не записано"; and with its detail after a colon.
+// What a result is called: "записано", "отказ", "связь потеряна",
+// "не принято", "пропущено", "не записано"; and with its detail after a
+// colon.
 const char* ResultWord(TRestoreResult::TState state);
 std::string ResultText(const TRestoreResult& result);
 
@@ -134,6 +108,11 @@ struct TRestoreSummary {
     // The file's system items left alone: the session is in administrator
     // mode, which neither reads nor writes them.
     int systemSkipped = 0;
+    // A stop request ended the writes before the last.
+    bool stopped = false;
+    // Restore refused to start because of the unit (no connection, the
+    // undo snapshot's voice files not downloaded), not because of a file.
+    bool unitFailure = false;
 
     int Count(TRestoreResult::TState state) const;
     // Whether every checked difference took and nothing was left alone.
@@ -142,11 +121,11 @@ struct TRestoreSummary {
 
 class TBackup {
 public:
-    explicit TBackup(TForm1& form);
+    explicit TBackup(TUnit& unit);
 
     TSnapshotLayout& Layout() { return layout_; }
 
-    // The device the session's port opens.
+    // The device the unit's port opens.
     std::string Device() const;
 
     // Reads everything the tabs show from the unit, tab by tab with their
@@ -186,14 +165,16 @@ public:
     // Told before each step of a long run: steps done, steps in all, what
     // comes next.
     std::function<void(int done, int total, const std::string& what)> onProgress;
+    // Asked between the writes of a restore: true stops it there (the
+    // writes not made are NotWritten, "остановлено"). kvbackup answers
+    // it from SIGINT and SIGTERM.
+    std::function<bool()> stopRequested;
 
 private:
     bool connected() const;
     void progress(int done, int total, const std::string& what);
-    // Runs one job from `action` to its end.
-    void run(TJoint1* object, int action);
 
-    TForm1& form_;
+    TUnit& unit_;
     TSnapshotLayout layout_;
 };
 

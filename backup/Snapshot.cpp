@@ -298,39 +298,12 @@ const TSnapshotLayout::TSlot* TSnapshotLayout::Slot(int32_t code) const
 
 std::string TSnapshotLayout::Value(const TParam& p)
 {
-    switch (p.kind) {
-    case TKind::Digits: return static_cast<TDirectory*>(p.object)->value;
-    case TKind::Number:
-    case TKind::Code: return numberText(static_cast<TNumber*>(p.object)->value);
-    case TKind::Choice: return numberText(static_cast<TChoice*>(p.object)->index);
-    case TKind::Time: {
-        auto* t = static_cast<TTimeDlg*>(p.object);
-        return numberText(t->hours * 100 + t->minutes);
-    }
-    case TKind::Check: return numberText(static_cast<TCheck*>(p.object)->checked);
-    }
-    return {};
+    return p.object->WireValue();
 }
 
 void TSnapshotLayout::SetValue(const TParam& p, const std::string& value)
 {
-    int32_t n = 0;
-    if (p.kind != TKind::Digits && !parseInt(value, n))
-        return;
-    switch (p.kind) {
-    case TKind::Digits: static_cast<TDirectory*>(p.object)->value = value; break;
-    case TKind::Number:
-    case TKind::Code: static_cast<TNumber*>(p.object)->value = n; break;
-    case TKind::Choice: static_cast<TChoice*>(p.object)->index = n; break;
-    case TKind::Time: {
-        // As the unit's number is read: hours, and what is left of it.
-        auto* t = static_cast<TTimeDlg*>(p.object);
-        t->hours = n / 100;
-        t->minutes = n - t->hours * 100;
-        break;
-    }
-    case TKind::Check: static_cast<TCheck*>(p.object)->checked = static_cast<uint8_t>(n); break;
-    }
+    p.object->SetWireValue(value);
 }
 
 bool TSnapshotLayout::CheckWire(const TParam& p, const std::string& value, std::string& why)

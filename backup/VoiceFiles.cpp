@@ -12,6 +12,7 @@
 
 #include "backup/Backup.h"
 #include "backup/Snapshot.h"
+#include "collections/ReportFile.h"
 #include "session/Text.h"
 
 namespace kv {
@@ -51,20 +52,6 @@ std::string reasonOf(int error)
     return std::strerror(error);
 }
 
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Opens the voice file of a slot from the snapshot's own folder, one name
 // at a time, never through a link. The descriptor, or -1 with `why`.
 int openVoiceFile(const std::string& snapshotPath, int32_t code, const std::string& name, std::string& why)
@@ -73,12 +60,12 @@ int openVoiceFile(const std::string& snapshotPath, int32_t code, const std::stri
         why = "имя непригодно для файла на компьютере";
         return -1;
     }
-    TFd folder(::open(folderOf(snapshotPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    TFd folder(::open(FolderOfPath(snapshotPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.Get() < 0) {
         why = std::strerror(errno);
         return -1;
     }
-    const std::string steps[] = {baseOf(VoiceFolder(snapshotPath)), Format("%.2d", code)};
+    const std::string steps[] = {NameInPath(VoiceFolder(snapshotPath)), Format("%.2d", code)};
     for (const std::string& step : steps) {
         const int next = ::openat(folder.Get(), step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {

@@ -25,6 +25,14 @@ namespace kv {
 
 class TFile : public TJoint1 {
 public:
+    // Start steps (besides kRead): kDelete asks first, kClear deletes
+    // without asking; kUpload and kDownload are the transfer dialog's.
+    static constexpr int32_t kDelete = 20;
+    static constexpr int32_t kClear = 21;
+    static constexpr int32_t kUpload = 30;
+    static constexpr int32_t kDownload = 40;
+    static constexpr int32_t kTransferEnd = 70;
+
     bool process() override;
     bool needsync() override;
     // MessageGet of the slot: fileName and fileSize.

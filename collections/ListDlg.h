@@ -17,6 +17,15 @@ class TLinesModel;
 
 class TListDlg : public TJoint1 {
 public:
+    // Start steps (besides kRead): the dialogs ask for a number or a range;
+    // kAddEntry and kRemoveEntry send `entry` without asking.
+    static constexpr int32_t kAddNumber = 10;
+    static constexpr int32_t kAddEntry = 11;
+    static constexpr int32_t kAddRange = 15;
+    static constexpr int32_t kRemoveNumber = 20;
+    static constexpr int32_t kRemoveEntry = 21;
+    static constexpr int32_t kRemoveRange = 25;
+
     bool process() override;
     bool needsync() override;
     // GETALL, then the access string and its one-line answer.

@@ -22,6 +22,16 @@ class TTextField;
 
 class TMailDlg : public TJoint1 {
 public:
+    // Start steps (besides kRead): kCreate, kDelete and kEdit ask first
+    // (the current row's mailbox); kCreateBox and kEditBox send newOwner and
+    // newSize, kDeleteBox deletes the mailbox `selected`, without asking.
+    static constexpr int32_t kCreate = 10;
+    static constexpr int32_t kCreateBox = 11;
+    static constexpr int32_t kDelete = 20;
+    static constexpr int32_t kDeleteBox = 21;
+    static constexpr int32_t kEdit = 80;
+    static constexpr int32_t kEditBox = 81;
+
     struct TBox {
         std::string owner;  // UTF-8
         int32_t size = 0;   // seconds

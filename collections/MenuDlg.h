@@ -22,6 +22,10 @@ namespace kv {
 
 class TMenuDlg : public TFile {
 public:
+    // Start steps besides TFile's: kWrite sends callCode and keys as held
+    // (then reads back); kEditKey edits the key `editKey`.
+    static constexpr int32_t kEditKey = 60;
+
     bool process() override;
     bool needsync() override;
     // GET: "TC=", "MSG=" and ten item lines.

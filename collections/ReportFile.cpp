@@ -27,20 +27,6 @@ std::string CannotWriteText(const std::string& path, const std::string& reason)
 
 namespace {
 
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A name for the new file beside the target that no one else uses: the
 // process, a counter and the clock keep two writers apart; a name that is
 // taken all the same is simply tried again by the caller.
@@ -125,7 +111,7 @@ bool TReportFile::Create(const std::string& path, TAccess access)
     } else if (errno != ENOENT) {
         return fail(TStage::Create, errno);
     }
-    folder_ = folderOf(target_);
+    folder_ = FolderOfPath(target_);
 
     // Best: a file without a name, which vanishes with the process if the
     // write never completes. Where the file system cannot make one, a
@@ -137,7 +123,7 @@ bool TReportFile::Create(const std::string& path, TAccess access)
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return fail(TStage::Create, errno);
         for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; ++attempt) {
-            const std::string name = tempName(folder_, baseOf(target_));
+            const std::string name = tempName(folder_, NameInPath(target_));
             fd_ = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode);
             if (fd_ >= 0)
                 temp_ = name;
@@ -158,7 +144,7 @@ bool TReportFile::name(std::string& named)
 {
     const std::string self = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        named = tempName(folder_, baseOf(target_));
+        named = tempName(folder_, NameInPath(target_));
         if (::linkat(fd_, "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH) == 0)
             return true;
         if (errno != EEXIST && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0)
@@ -234,6 +220,20 @@ void TReportFile::Discard()
 }
 
 // ---- a finished file into the chosen place
+
+std::string FolderOfPath(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameInPath(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 bool ReplaceFile(const std::string& from, const std::string& to, std::string& error)
 {

@@ -102,4 +102,9 @@ extern const char* const kNotARegularFile;
 // says why.
 bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
 
+// A path's folder ("." when it names none, "/" for the root) and its last
+// name, as the files are opened one name at a time relative to the folder.
+std::string FolderOfPath(const std::string& path);
+std::string NameInPath(const std::string& path);
+
 }  // namespace kv

@@ -199,7 +199,7 @@ void TFormYMU::transferEnd(int exitCode)
     // A line that hung up carries no result: the session reports the
     // hang-up itself, once.
     if (exitCode != vtLineLost) {
-        object_.action = 70;
+        object_.Begin(TFile::kTransferEnd);
         session_.Run(&object_);
     }
     close();

@@ -254,13 +254,13 @@ std::string silentLine(const TDoctorFacts& f)
 {
     std::vector<std::string> parts;
     switch (f.trouble) {
-    case TConnectionTrouble::NoPrompt:
+    case TConnectionFailure::NoPrompt:
         parts.push_back("Порт " + f.device + " открылся и отправленное вернулось эхом, но приглашения "
                         "«Password:» нет. Так отвечает заглушка-петля (соединённые контакты приёма и передачи) "
                         "или другое устройство, которое повторяет принятое; либо УАТС не в режиме связи с "
                         "компьютером.");
         break;
-    case TConnectionTrouble::NoReply:
+    case TConnectionFailure::NoReply:
         parts.push_back("Порт " + f.device + " открыт, но на ввод пароля УАТС не ответила: связь "
                         "оборвалась или устройство перестало отвечать.");
         break;
@@ -271,7 +271,7 @@ std::string silentLine(const TDoctorFacts& f)
 
     if (!f.receivedKnown) {
         // Nothing to say about what arrived.
-    } else if (f.trouble != TConnectionTrouble::NoPrompt) {
+    } else if (f.trouble != TConnectionFailure::NoPrompt) {
         if (f.received == 0) {
             parts.push_back("С линии не пришло ни одного байта. Проверьте, что УАТС включена, кабель вставлен в "
                             "её порт для компьютера и это тот адаптер, о котором вы думаете (его описание ниже).");
@@ -337,9 +337,86 @@ std::string ModeString(unsigned mode, bool charDevice)
     return s;
 }
 
+// The server's own words to a client it turns away, as far as they are text.
+std::string serverWords(const std::string& bytes)
+{
+    std::string words;
+    for (char c : bytes) {
+        if (c == '\r' || c == '\n') {
+            if (!words.empty() && words.back() != ' ')
+                words += ' ';
+        } else if (static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f) {
+            words += c;
+        }
+    }
+    while (!words.empty() && words.back() == ' ')
+        words.pop_back();
+    return words;
+}
+
+std::string network(const TDoctorFacts& f)
+{
+    const TVaNetStatus& n = f.net;
+    const std::string address = n.address.Text();
+    const std::string server = n.address.host + ":" + std::to_string(n.address.port);
+    const std::string why = n.errorText.empty() ? "" : " (" + n.errorText + ")";
+    switch (n.failure) {
+    case TVaNetFailure::HostNotFound:
+        return "Имя «" + n.address.host + "» не найдено" + why +
+               ".\n\nПроверьте, что имя сервера в адресе " + address +
+               " написано верно, или укажите его IP-адрес. Если имя верное, проверьте, что этот компьютер "
+               "подключён к сети и DNS-сервер доступен.";
+    case TVaNetFailure::Refused:
+        return "Сервер " + server + " отказал в соединении: на порту " + std::to_string(n.address.port) +
+               " никто не ждёт подключений.\n\nПроверьте номер порта в адресе " + address +
+               " и что сервер последовательного порта (например, ser2net) запущен и в его настройке "
+               "этот порт открыт.";
+    case TVaNetFailure::TimedOut:
+        return "Сервер " + server + " не ответил за " + std::to_string(kVaConnectTimeoutMs / 1000) +
+               " с" + why + ".\n\nПроверьте, что он включён и доступен по сети (ping " + n.address.host +
+               "), и что сетевой экран пропускает соединения на порт " + std::to_string(n.address.port) + ".";
+    case TVaNetFailure::Unreachable:
+        return "Сервер " + server + " недоступен: нет пути к нему по сети" + why +
+               ".\n\nПроверьте подключение этого компьютера к сети и адрес " + address + ".";
+    case TVaNetFailure::Other:
+        return "Подключиться к " + address + " не удалось" + why + ".";
+    case TVaNetFailure::None:
+        break;
+    }
+    // Connected: what the server did then.
+    const std::string words = serverWords(n.firstBytes);
+    if ((n.closedByServer || n.reset) && words.find("in use") != std::string::npos)
+        return "Сервер " + server + " отказал: порт занят другим клиентом («" + words +
+               "»).\n\nЗакройте программу, которая подключена к нему (на этом или другом компьютере), "
+               "или разрешите серверу отдавать порт новому клиенту: в настройке ser2net для этого порта "
+               "добавьте\n  kickolduser: true";
+    if (n.address.scheme == TVaNetScheme::Tcp && n.telnetInRawData)
+        return "Сервер " + server + " говорит по протоколу telnet, а адрес указан как tcp://: то, что "
+               "пришло, не данные устройства.\n\nУкажите адрес rfc2217://" + server + ".";
+    if (n.address.scheme == TVaNetScheme::Rfc2217 && !n.comPortAgreed && (n.offersMirrored || !n.telnetAnswered))
+        return "Сервер " + server + " не ведёт переговоров telnet (RFC 2217): похоже, это порт без "
+               "протокола, а адрес указан как rfc2217://" +
+               std::string(n.offersMirrored ? "; наши собственные предложения вернулись эхом устройства" : "") +
+               ".\n\nУкажите адрес tcp://" + server + ", либо настройте порт на сервере как "
+               "telnet(rfc2217).";
+    if (n.closedByServer || n.reset)
+        return "Сервер " + server + " закрыл соединение" +
+               (words.empty() ? std::string() : " со словами «" + words + "»") +
+               ".\n\nПроверьте настройку порта на сервере и что устройство подключено к нему.";
+    return {};
+}
+
 std::string Diagnose(const TDoctorFacts& f)
 {
-    if (f.trouble != TConnectionTrouble::OpenFailed)
+    if (f.net.network) {
+        // The network's own failure; else the line behind the server is
+        // silent, as a local one would be.
+        const std::string text = network(f);
+        if (!text.empty() || f.trouble == TConnectionFailure::OpenFailed)
+            return text.empty() ? "Подключиться к " + f.net.address.Text() + " не удалось." : text;
+        return silentLine(f);
+    }
+    if (f.trouble != TConnectionFailure::OpenFailed)
         return silentLine(f);
     if (f.openError == ENOENT || !f.file.exists || !f.file.charDevice)
         return notFound(f);

@@ -15,15 +15,10 @@
 #include <vector>
 
 #include "doctor/SerialDevices.h"
+#include "serial/VaNet.h"
+#include "session/Dialogs.h"
 
 namespace kv {
-
-enum class TConnectionTrouble {
-    OpenFailed,  // the port could not be opened
-    NoEcho,      // it opened, but what was sent did not come back
-    NoPrompt,    // the echo came, but no "Password:"
-    NoReply,     // the unit fell silent after the password
-};
 
 // The device file, links followed.
 struct TDeviceFile {
@@ -49,7 +44,7 @@ struct TLineCounts {
 };
 
 struct TDoctorFacts {
-    TConnectionTrouble trouble = TConnectionTrouble::OpenFailed;
+    TConnectionFailure trouble = TConnectionFailure::OpenFailed;
     std::string port;      // "COM1"
     std::string device;    // what that port opens
     bool mapped = false;   // chosen by the user; false: the port's default device
@@ -71,6 +66,10 @@ struct TDoctorFacts {
     // Once the port had opened: what arrived (bytes and the text as the
     // exchange trace shows it; receivedKnown false when nobody counted) and
     // the driver's counts.
+    // A unit behind a serial device server: what the port learnt of its
+    // connection (net.network is false for a local device).
+    TVaNetStatus net;
+
     bool receivedKnown = true;
     size_t received = 0;
     std::string receivedText;

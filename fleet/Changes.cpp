@@ -11,6 +11,18 @@ std::string shown(const std::string& text)
     return text.empty() ? "(пусто)" : text;
 }
 
+// A voice menu as the history names it: "Меню 2"; a greeting by its
+// screen's name ("Дневное").
+std::string menuName(const TSnapshotLayout& layout, int32_t code)
+{
+    if (code >= 0 && code < 20)
+        return "Меню " + std::to_string(code);
+    for (const auto& m : layout.Menus())
+        if (m.code == code)
+            return m.name;
+    return "Меню " + std::to_string(code);
+}
+
 bool isPassword(const TSnapshotLayout& layout, const TDifference& d)
 {
     if (d.kind != TDifference::Param)
@@ -29,6 +41,12 @@ std::string ChangeLine(const TSnapshotLayout& layout, const TDifference& d)
     const std::string& before = d.unitText;
     const std::string& after = d.fileText;
     switch (d.kind) {
+    case TDifference::MenuKey:
+        return menuName(layout, d.code) + ", клавиша " + std::to_string(d.key) + ": " + shown(before) + kArrow +
+               shown(after);
+    case TDifference::MenuCode:
+        return menuName(layout, d.code) + ", код вызова: " + shown(before) + kArrow + shown(after);
+    case TDifference::MailEdit: return "Ящик " + d.entry + ": размер " + before + kArrow + after;
     case TDifference::ListAdd: return d.name + ": добавлен";
     case TDifference::ListRemove: return d.name + ": удалён";
     case TDifference::MailCreate: return d.name + ": добавлен (" + after + ")";

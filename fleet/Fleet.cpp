@@ -11,6 +11,7 @@
 #include "collections/Factory.h"
 #include "fleet/Children.h"
 #include "fleet/FleetFile.h"
+#include "fleet/FleetPanel.h"
 #include "fleet/Repository.h"
 #include "fleet/Runner.h"
 #include "fleet/Stores.h"
@@ -171,65 +172,11 @@ int restore(const TFleet& fleet, const std::string& name, const std::string& rev
     const TFleetUnit* unit = fleet.Unit(name);
     if (!unit)
         return usage("в файле " + fleet.path + " нет устройства \"" + name + "\"");
-    TRepository repository;
-    std::string error, commit;
-    if (!repository.Open(fleet.repository, false, error)) {
+    std::string error, path, commit;
+    if (const int written = WriteVersionFile(fleet, name, revision, path, error, &commit); written != kFleetDone) {
         say(error);
-        return kFleetFile;
+        return written;
     }
-    if (!repository.Resolve(revision, commit, error)) {
-        say(error);
-        return kFleetUsage;
-    }
-    std::map<std::string, std::string> files;
-    if (!repository.ReadFolder(commit, name, files) || !files.count(kSnapshotFile)) {
-        say("в версии " + commit.substr(0, 8) + " нет снимка устройства " + name);
-        return kFleetUsage;
-    }
-    // The passwords of that version, from the store.
-    std::string& snapshot = files[kSnapshotFile];
-    const std::string key = PasswordKey(files[kPasswordsFile]);
-    if (!key.empty()) {
-        TPasswordStore store(TPasswordStore::PathFor(repository.Folder()));
-        TPasswords passwords;
-        if (!store.Load(error)) {
-            say(error);
-            return kFleetFile;
-        }
-        if (!store.Find(name, key, passwords)) {
-            say("паролей версии " + commit.substr(0, 8) + " нет в хранилище " + store.Path() +
-                ": без них эта версия не восстанавливается");
-            return kFleetFile;
-        }
-        TCatalogue catalogue(CollectionFactory());
-        TSnapshotLayout layout(catalogue);
-        TSnapshot s;
-        TSnapshotError readError;
-        if (!layout.Read(snapshot, s, readError)) {
-            say("снимок версии " + commit.substr(0, 8) + " не читается: " + readError.Message());
-            return kFleetFile;
-        }
-        PutPasswords(s, passwords);
-        snapshot = layout.Write(s, !s.files.empty());
-    }
-    files.erase(kPasswordsFile);
-    // The file to restore, readable by its owner only (it holds the
-    // passwords), with the undo snapshot the restore leaves beside it.
-    const std::string folder = FleetFolder(repository.GitFolder()) + "/restore";
-    ::mkdir(folder.c_str(), 0700);
-    const std::string place = folder + "/" + name + "-" + commit.substr(0, 8);
-    std::error_code ec;
-    fs::create_directories(place, ec);
-    ::chmod(place.c_str(), 0700);
-    for (const auto& [path, content] : files) {
-        const fs::path target = fs::path(place) / path;
-        fs::create_directories(target.parent_path(), ec);
-        if (!ReplaceFile(target.string(), content, 0600, error)) {
-            say(error);
-            return kFleetFile;
-        }
-    }
-    const std::string path = place + "/" + kSnapshotFile;
     std::printf("%s: версия %s на устройство %s\n", name.c_str(), commit.substr(0, 8).c_str(), unit->device.c_str());
     std::fflush(stdout);
     TChildren children;

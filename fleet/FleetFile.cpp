@@ -10,6 +10,8 @@
 #include <map>
 #include <toml++/toml.h>
 
+#include "serial/VaNet.h"
+
 namespace kv {
 
 namespace {
@@ -99,6 +101,12 @@ private:
             } else if (k == "device") {
                 if (!text(node, line, k, u.device))
                     return false;
+                // An address is checked here, so that a mistyped one is
+                // named with its line before any unit is contacted.
+                TVaNetAddress address;
+                TVaNetAddressError why = TVaNetAddressError::None;
+                if (IsVaNetAddress(u.device) && !ParseVaNetAddress(u.device, address, nullptr, &why))
+                    return fail(line, "неверный адрес сервера \"" + u.device + "\": " + VaNetAddressProblem(why));
                 haveDevice = true;
             } else if (k == "password-file") {
                 if (!text(node, line, k, u.passwordFile))

@@ -1,9 +1,10 @@
 # Shared by test.sh, run.sh and .ci/run: installs missing Debian packages
 # and configures and builds a tree. Sourced, not run.
 
-KV_PACKAGES=(cmake g++ make pkg-config libgtest-dev qt6-base-dev libudev-dev qt6-translations-l10n dpkg-dev lrzsz
+KV_PACKAGES=(cmake g++ make lld pkg-config libgtest-dev qt6-base-dev libudev-dev qt6-translations-l10n dpkg-dev lrzsz
     libsndfile1-dev libsoxr-dev libebur128-dev sox libsox-fmt-all lame espeak-ng nettle-dev appstream man-db
-    libgit2-dev libtomlplusplus-dev qt6-multimedia-dev pulseaudio pulseaudio-utils)
+    libgit2-dev libtomlplusplus-dev qt6-multimedia-dev pulseaudio pulseaudio-utils qtkeychain-qt6-dev
+    dbus gnome-keyring libtelnet-dev ser2net)
 
 kv_missing_packages() {
     local p missing=()

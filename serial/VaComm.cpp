@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -143,8 +144,12 @@ void TVaCustomComm::Open()
         } catch (...) {
             StopThreads();
             const int fd = impl_->fd.exchange(-1);
-            flock(fd, LOCK_UN);
-            ioctl(fd, TIOCNXCL);
+            if (impl_->net) {
+                ReleaseNet();
+            } else {
+                flock(fd, LOCK_UN);
+                ioctl(fd, TIOCNXCL);
+            }
             close(fd);
             throw;
         }
@@ -157,9 +162,17 @@ void TVaCustomComm::CreateDevice()
 {
     const std::string name = ExpandedDeviceName();
     const std::string path = VaResolveDevice(name);
+    impl_->openError = 0;
+    {
+        std::lock_guard<std::mutex> g(impl_->netLock);
+        impl_->netStatus = TVaNetStatus();
+    }
+    if (IsVaNetAddress(path)) {
+        CreateNetDevice(name, path);
+        return;
+    }
     int fd = -1;
     int err = ENOENT;
-    impl_->openError = 0;
     if (!path.empty()) {
         fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         err = errno;
@@ -194,6 +207,70 @@ void TVaCustomComm::CreateDevice()
     impl_->fd = fd;
 }
 
+// A unit behind a serial device server: connect, and use the port's end of
+// the link as the device.
+void TVaCustomComm::CreateNetDevice(const std::string& name, const std::string& address)
+{
+    TVaNetAddress a;
+    TVaNetStatus status;
+    status.network = true;
+    if (!ParseVaNetAddress(address, a)) {
+        impl_->openError = EINVAL;
+        {
+            std::lock_guard<std::mutex> g(impl_->netLock);
+            impl_->netStatus = status;
+        }
+        RaiseCantOpen(name, EINVAL);
+    }
+    std::shared_ptr<TVaNetLink> link = TVaNetLink::Connect(a, status);
+    {
+        std::lock_guard<std::mutex> g(impl_->netLock);
+        impl_->netStatus = status;
+    }
+    if (!link) {
+        if (status.failure == TVaNetFailure::HostNotFound) {
+            impl_->openError = ENOENT;
+            char buf[512];
+            std::snprintf(buf, sizeof buf, kMsgNotFound, name.c_str());
+            throw EVaCommError(buf);
+        }
+        impl_->openError = status.error != 0 ? status.error : EIO;
+        RaiseCantOpen(name, impl_->openError);
+    }
+    impl_->isPty = false;
+    impl_->deviceLost = false;
+    impl_->pendingErrors = 0;
+    impl_->parked = 0;
+    {
+        std::lock_guard<std::mutex> g(impl_->netLock);
+        impl_->net = link;
+    }
+    impl_->fd = link->TakePortFd();
+}
+
+// Read lock held: ends the link of a network port, keeping what it learnt.
+void TVaCustomComm::ReleaseNet()
+{
+    std::lock_guard<std::mutex> g(impl_->netLock);
+    if (!impl_->net)
+        return;
+    impl_->net->Stop();
+    impl_->netStatus = impl_->net->Status();
+    impl_->net.reset();
+}
+
+TVaNetStatus TVaCustomComm::NetStatus() const
+{
+    std::lock_guard<std::mutex> g(impl_->netLock);
+    return impl_->net ? impl_->net->Status() : impl_->netStatus;
+}
+
+bool TVaCustomComm::IsNetwork() const
+{
+    std::lock_guard<std::mutex> g(impl_->netLock);
+    return impl_->net != nullptr;
+}
+
 void TVaCustomComm::Close()
 {
     if (!IsOpen())
@@ -206,8 +283,12 @@ void TVaCustomComm::Close()
         const int fd = impl_->fd.exchange(-1);
         // Let go of the device at once, even while the ended threads still
         // hold their descriptors for a moment.
-        flock(fd, LOCK_UN);
-        ioctl(fd, TIOCNXCL);
+        if (impl_->net) {
+            ReleaseNet();
+        } else {
+            flock(fd, LOCK_UN);
+            ioctl(fd, TIOCNXCL);
+        }
         close(fd);
         impl_->parked = 0;
     }
@@ -234,11 +315,18 @@ void TVaCustomComm::ApplyLineSettings()
     s.xonXoffIn = flowControl_.XonXoffIn();
     s.xonChar = eventChars_.XonChar();
     s.xoffChar = eventChars_.XoffChar();
+    const bool dtr = flowControl_.ControlDtr() != dtrDisabled;
+    const bool rts = flowControl_.ControlRts() == rtsEnabled || flowControl_.ControlRts() == rtsHandshake;
+    if (impl_->net) {
+        // The server sets its line (rfc2217), or is set up for it (tcp).
+        if (s.dataBits < 5 || s.dataBits > 8 || s.speed <= 0)
+            Raise(kMsgDcb, EINVAL);
+        impl_->net->SetLine(s, dtr, rts);
+        return;
+    }
     int err = termio::ApplyLine(fd, s);
     if (err != 0)
         Raise(kMsgDcb, err);
-    const bool dtr = flowControl_.ControlDtr() != dtrDisabled;
-    const bool rts = flowControl_.ControlRts() == rtsEnabled || flowControl_.ControlRts() == rtsHandshake;
     err = termio::SetModemLines(fd, dtr, rts);
     // A pseudo-terminal has no modem lines.
     if (err != 0 && !(impl_->isPty && (err == ENOTTY || err == EINVAL)))
@@ -408,7 +496,7 @@ int TVaCustomComm::GetBytes(uint8_t* buffer, int count)
                 break;
             if (errno == EINTR)
                 continue;
-            if (errno == EIO)  // the far end went away; the event thread reports it
+            if (errno == EIO || errno == ECONNRESET)  // the far end went away; the event thread reports it
                 break;
             Raise(kMsgRead, errno);
         }
@@ -424,7 +512,9 @@ int TVaCustomComm::InputCount()
         return 0;
     std::lock_guard<TVaCriticalSection> g(impl_->readLock);
     const int fd = impl_->fd;
-    if (fd < 0 || impl_->deviceLost)
+    // A tty that hung up has nothing more; the link to a server that went
+    // away still holds the server's last words.
+    if (fd < 0 || (impl_->deviceLost && !impl_->net))
         return 0;
     int n = 0;
     if (ioctl(fd, FIONREAD, &n) != 0) {
@@ -526,7 +616,8 @@ int TVaCustomComm::PutBytes(const uint8_t* data, int count)
         const uint64_t start = TickMs();
         int done = 0;
         while (done < count) {
-            const ssize_t n = write(fd, data + done, static_cast<size_t>(count - done));
+            const ssize_t n = impl_->net ? send(fd, data + done, static_cast<size_t>(count - done), MSG_NOSIGNAL)
+                                         : write(fd, data + done, static_cast<size_t>(count - done));
             if (n > 0) {
                 done += static_cast<int>(n);
                 continue;
@@ -590,7 +681,15 @@ void TVaCustomComm::Flush(int flags)
     }
     const bool input = (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) != 0;
     const bool output = (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0;
-    if (input || output) {
+    if (impl_->net) {
+        // What the link and the local end hold, and what the server holds.
+        if (input) {
+            uint8_t sink[4096];
+            while (read(fd, sink, sizeof sink) > 0) {
+            }
+        }
+        impl_->net->Purge(input, output);
+    } else if (input || output) {
         const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
         if (tcflush(fd, which) != 0)
             Raise(kMsgPurge, errno);

@@ -15,7 +15,10 @@
 // On Linux the expanded device name (DeviceName with PortNum, e.g. "COM3")
 // is turned into a device path by the resolver installed with
 // SetVaDeviceResolver(); an expanded name that is already an absolute path
-// ("/dev/pts/4") is opened as it is.
+// ("/dev/pts/4") or an address of a serial device server
+// ("rfc2217://host:4001", "tcp://host:4001", serial/VaNet.h) is opened as
+// it is. A port on an address works as on a tty; the connection ending is
+// the device hanging up.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/VaNet.h"
 #include "serial/VaPriority.h"
 #include "serial/VaSync.h"
 
@@ -395,6 +399,12 @@ public:
     // The system's error code of the last Open's device open (ENOENT,
     // EACCES, EBUSY, ...); 0 when the device opened.
     int LastOpenError() const;
+    // What the port learnt about its connection when the device is an
+    // address (rfc2217://, tcp://): kept after Close until the next Open;
+    // network false for a device path.
+    TVaNetStatus NetStatus() const;
+    // Open on a unit behind a serial device server.
+    bool IsNetwork() const;
     // The line errors the driver counted since the port opened; false when
     // the port is closed or the driver keeps no counts (pseudo-terminals).
     bool ErrorCounts(TVaErrorCounts& out);
@@ -485,6 +495,8 @@ private:
     struct Impl;
 
     void CheckClosed() const;
+    void CreateNetDevice(const std::string& name, const std::string& address);
+    void ReleaseNet();
     void ApplyLineSettings();
     void ApplyIfOpen();
     void StopThreads();

@@ -56,7 +56,7 @@ std::string VaDefaultDevicePath(const std::string& name)
 
 std::string VaResolveDevice(const std::string& name)
 {
-    if (!name.empty() && name[0] == '/')
+    if ((!name.empty() && name[0] == '/') || IsVaNetAddress(name))
         return name;
     TVaDeviceResolver r;
     {

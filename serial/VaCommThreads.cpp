@@ -16,6 +16,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,6 +49,8 @@ void Poke(int wakeFd)
 namespace {
 
 using detail::CallGuarded;
+using detail::ThreadEnded;
+using detail::ThreadStarted;
 
 // --- running threads, for shutdown and tests
 
@@ -64,7 +67,9 @@ TThreadCount& Threads()
     return *c;
 }
 
-void ThreadStarted()
+}  // namespace
+
+void detail::ThreadStarted()
 {
     auto& t = Threads();
     std::lock_guard<std::mutex> g(t.m);
@@ -72,13 +77,15 @@ void ThreadStarted()
         t.none.Unsignal();
 }
 
-void ThreadEnded()
+void detail::ThreadEnded()
 {
     auto& t = Threads();
     std::lock_guard<std::mutex> g(t.m);
     if (--t.n == 0)
         t.none.Signal();
 }
+
+namespace {
 
 int MakeWakeFd()
 {
@@ -231,7 +238,8 @@ TVaCustomComm::Impl::TWriteOutcome TVaCustomComm::Impl::WriteChunk(TVaWriteThrea
     while (done < len) {
         if (st.terminated.load())
             return TWriteOutcome::Stop;
-        const ssize_t n = write(st.fd, data + done, static_cast<size_t>(len - done));
+        const ssize_t n = st.isSocket ? send(st.fd, data + done, static_cast<size_t>(len - done), MSG_NOSIGNAL)
+                                      : write(st.fd, data + done, static_cast<size_t>(len - done));
         if (n > 0) {
             done += static_cast<int>(n);
             continue;
@@ -336,9 +344,9 @@ void TVaCustomComm::Impl::WriteThread(std::shared_ptr<TVaWriteThreadState> st)
             st->room.Signal();
             st->inHandOver.Signal();
             UiBridge().Synchronize([raw] {
-                if (raw->terminated.load())
+                // A line already reported lost is not reported again.
+                if (raw->terminated.load() || raw->port->impl_->deviceLost.exchange(true))
                     return;
-                raw->port->impl_->deviceLost = true;
                 raw->port->impl_->pendingErrors |= CE_IOE;
                 raw->port->RaiseCommEvents(EV_ERR);
             });
@@ -398,6 +406,7 @@ void TVaCustomComm::LaunchThreads()
         st->port = this;
         st->priority = writePriority_;
         st->writeTimeout = buffers_.WriteTimeout();
+        st->isSocket = impl_->net != nullptr;
         st->wakeFd = MakeWakeFd();
         st->fd = DupDevice(fd);
         {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "serial/VaComm.h"
+#include "serial/VaNetLink.h"
 #include "serial/VaTermios.h"
 
 namespace kv {
@@ -25,6 +26,10 @@ namespace detail {
 void CallGuarded(const std::function<void()>& fn);
 // Wakes a thread waiting on its wake-up descriptor.
 void Poke(int wakeFd);
+// The count of running port threads (RunningThreads) for threads that
+// belong to a port without being its event or writer thread.
+void ThreadStarted();
+void ThreadEnded();
 
 
 // Shared by the port and its event thread.
@@ -55,6 +60,7 @@ struct TVaWriteThreadState {
     TVaCustomComm* port = nullptr;  // used on the UI thread, and only while !terminated
     std::atomic<bool> terminated{false};
     int fd = -1;
+    bool isSocket = false;  // writes go through send() without SIGPIPE
     int wakeFd = -1;  // stop or purge request while the thread waits for room
     int writeTimeout = 0;
     TThreadPriority priority = tpHighest;
@@ -87,6 +93,11 @@ using detail::TVaWriteThreadState;
 struct TVaCustomComm::Impl {
     std::atomic<int> fd{-1};
     bool isPty = false;
+    // A unit behind a serial device server: the link, while open, and what
+    // it learnt (kept after Close until the next Open).
+    std::shared_ptr<TVaNetLink> net;
+    TVaNetStatus netStatus;
+    mutable std::mutex netLock;  // guards netStatus and the net pointer's reads
     bool destroying = false;
 
     // The read lock: reads, status queries, purges, line settings and the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
 
 #include "session/Dialogs.h"
 
@@ -14,7 +15,20 @@ std::atomic<TFormComm*> g_formComm{nullptr};
 
 TFormComm& FormComm()
 {
-    return *g_formComm.load();
+    TFormComm* comm = g_formComm.load();
+    if (!comm)
+        throw std::logic_error(kNoPortOwner);
+    return *comm;
+}
+
+bool FormCommExists()
+{
+    return g_formComm.load() != nullptr;
+}
+
+bool IsFormComm(const TFormComm& comm)
+{
+    return g_formComm.load() == &comm;
 }
 
 void ShowExchangeFailure(const std::string& message)

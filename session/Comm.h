@@ -126,8 +126,15 @@ private:
     std::atomic<bool> lastWaitFailed_{false};
 };
 
-// The program's port owner.
+// The program's port owner: the first TFormComm made that still exists.
+// Without one it throws std::logic_error with kNoPortOwner: a job ran before
+// its unit was made or after it went.
+constexpr const char* kNoPortOwner =
+    "FormComm: there is no port owner (the unit that owns the port was not made or is gone)";
 TFormComm& FormComm();
+// Whether there is one, and whether it is `comm`.
+bool FormCommExists();
+bool IsFormComm(const TFormComm& comm);
 
 // A failure step of a job: shows its message and, when the exchange before
 // it found the line silent (TFormComm::LastWaitFailed), ends the job and its

@@ -1,7 +1,9 @@
 #include "session/Dialogs.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 
 #include "serial/UiBridge.h"
@@ -23,12 +25,29 @@ public:
     TPasswordAnswer Password() override { return {}; }
 };
 
-std::atomic<uint64_t> g_messagesShown{0};
+// The notes of the messages shown.
+std::mutex g_reportsLock;
+std::deque<std::string> g_reports;
+uint64_t g_reportCount = 0;
+
+std::atomic<int> g_quiet{0};
+
+// Notes the message; false when it is not to be shown.
+bool note(const std::string& text)
+{
+    std::lock_guard<std::mutex> g(g_reportsLock);
+    g_reports.push_back(text);
+    if (g_reports.size() > kReportsKept)
+        g_reports.pop_front();
+    ++g_reportCount;
+    return g_quiet.load() == 0;
+}
 
 // A message that no UI thread takes any more still reaches standard error.
 void showMessage(TMessageKind kind, const std::string& text)
 {
-    g_messagesShown.fetch_add(1);
+    if (!note(text))
+        return;
     if (!UiBridge().Synchronize([&] { Dialogs().Message(kind, text); }))
         writeToConsole(kind, text);
 }
@@ -65,14 +84,43 @@ void ShowError(const std::string& text, const std::string& details)
         ShowError(text);
         return;
     }
-    g_messagesShown.fetch_add(1);
+    if (!note(text))
+        return;
     if (!UiBridge().Synchronize([&] { Dialogs().MessageWithDetails(TMessageKind::Error, text, details); }))
         writeToConsole(TMessageKind::Error, text + "\n" + details);
 }
 
 uint64_t MessagesShown()
 {
-    return g_messagesShown.load();
+    return ReportMark();
+}
+
+TQuietReports::TQuietReports()
+{
+    ++g_quiet;
+}
+
+TQuietReports::~TQuietReports()
+{
+    --g_quiet;
+}
+
+uint64_t ReportMark()
+{
+    std::lock_guard<std::mutex> g(g_reportsLock);
+    return g_reportCount;
+}
+
+std::vector<std::string> ReportsSince(uint64_t mark)
+{
+    std::lock_guard<std::mutex> g(g_reportsLock);
+    std::vector<std::string> out;
+    if (mark >= g_reportCount)
+        return out;
+    const uint64_t count = std::min<uint64_t>(g_reportCount - mark, g_reports.size());
+    for (auto it = g_reports.end() - static_cast<std::ptrdiff_t>(count); it != g_reports.end(); ++it)
+        out.push_back(*it);
+    return out;
 }
 
 void SetConnectionExplainer(TConnectionExplainer explainer)

@@ -10,9 +10,11 @@
 // thread takes any more.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "session/DialogSet.h"
 
@@ -65,9 +67,39 @@ void ShowError(const std::string& text, const std::string& details);
 // thread.
 uint64_t MessagesShown();
 
+// Every message the three Show functions above show is also noted here, in
+// order, whatever dialogs are installed: the layer above learns from the
+// notes which of its operations failed and why, while the user still sees
+// each message where it happened. Any thread.
+// How many messages were shown so far (a mark to compare later ones with).
+uint64_t ReportMark();
+// The texts shown after `mark`, oldest first (at most the last kReportsKept).
+constexpr size_t kReportsKept = 256;
+std::vector<std::string> ReportsSince(uint64_t mark);
+
+// While one lives, the Show functions note their messages without showing
+// them: for an operation whose outcome brings the messages to the user in
+// another way (a restore's summary of what became of each value). The
+// password dialog is asked all the same. Nests; made and ended on the UI
+// thread, between jobs.
+class TQuietReports {
+public:
+    TQuietReports();
+    ~TQuietReports();
+    TQuietReports(const TQuietReports&) = delete;
+    TQuietReports& operator=(const TQuietReports&) = delete;
+};
+
 // Why a connection failed: the port did not open, nothing echoed, the echo
 // came without "Password:", the unit fell silent after the password.
-enum class TConnectionFailure { OpenFailed, NoEcho, NoPrompt, NoReply };
+// The one list of them: the session reports it, the connection doctor
+// (doctor/Doctor.h) explains it.
+enum class TConnectionFailure {
+    OpenFailed,  // the port could not be opened
+    NoEcho,      // it opened, but what was sent did not come back
+    NoPrompt,    // the echo came, but no "Password:"
+    NoReply,     // the unit fell silent after the password
+};
 // The window's explanation of a failed connection to COMn, which the
 // session's message then offers as its details.
 using TConnectionExplainer = std::function<std::string(TConnectionFailure failure, int port)>;

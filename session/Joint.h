@@ -32,11 +32,22 @@ public:
     virtual bool needsync();
     virtual ~TJoint() = default;
 
+    // Sets the step the next job starts at: one of the named steps of the
+    // object's class (kRead, TListDlg::kAddEntry, ...). The caller then hands
+    // the object to the session's Run.
+    void Begin(int32_t step) { action = step; }
+
     int32_t action = 0;
 };
 
 class TJoint1 : public TJoint {
 public:
+    // The steps of the four-step machine.
+    static constexpr int32_t kInput = 1;  // edit in the value dialog, then write
+    static constexpr int32_t kWrite = 2;  // write the value held, then read back
+    static constexpr int32_t kRead = 3;   // read and show
+    static constexpr int32_t kShow = 4;
+
     bool process() override;
     bool needsync() override;
     // Lets the user edit the value; sets action to 2 (write) or 0 (no change).
@@ -52,6 +63,16 @@ public:
     virtual std::string text();
     // What is shown in place of a value that could not be read.
     static constexpr const char* kNotRead = "Не прочитано";
+    // The value as the unit sends it (a digit string, or a number in
+    // decimal), and setting the value from such a text without a dialog, for
+    // a write step (false, nothing changed: not a value of this object).
+    // Objects without one value: "" and false.
+    virtual std::string WireValue() const { return {}; }
+    virtual bool SetWireValue(const std::string& wire)
+    {
+        (void)wire;
+        return false;
+    }
 
     int32_t code = 0;
     int32_t col = 0;

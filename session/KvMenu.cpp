@@ -120,6 +120,7 @@ void TKvMenu::listen()
 void TKvMenu::lineFault()
 {
     actionFailed_.store(true);
+    lineFaults_.fetch_add(1);
     // The unit may stand anywhere inside the exchange that went silent.
     if (level >= kLevelTop)
         level = kLevelRelogin;
@@ -203,14 +204,17 @@ bool TKvMenu::process()
         sendPassword();
         return false;
     case 103:
-        ShowWarning("Неверный пароль! Повторите ввод.");
-        password.clear();
-        level = kLevelRelogin;
-        action = 101;
-        return false;
     case 104:
-        ShowWarning("Устройство занято!\r Дождитесь освобождения всех линий и повторите ввод.");
         password.clear();
+        if (!askAgain) {
+            error = action == 103 ? 13 : 14;
+            action = 130;
+            return false;
+        }
+        if (action == 103)
+            ShowWarning("Неверный пароль! Повторите ввод.");
+        else
+            ShowWarning("Устройство занято!\r Дождитесь освобождения всех линий и повторите ввод.");
         level = kLevelRelogin;
         action = 101;
         return false;

@@ -90,6 +90,9 @@ public:
     };
     // Whether a job of the open action failed on the line.
     bool ActionFailed() const { return actionDepth_ > 0 && actionFailed_.load(); }
+    // How many jobs have failed on a silent line since the session began
+    // (a mark to compare later ones with). Any thread.
+    uint64_t LineFaults() const { return lineFaults_.load(); }
 
     // Password for this connection, UTF-8, as typed.
     std::string password;
@@ -103,8 +106,14 @@ public:
     // Told every new mode, on the UI thread. May be empty.
     std::function<void(int mode)> onMode;
     // Why the last connection failed: 10 no echo, 11 no password prompt,
-    // 12 port could not be opened, 0 none.
+    // 12 port could not be opened, 13 the unit refused the password, 14 the
+    // unit was busy (13 and 14 only when askAgain is false), 0 none.
     int32_t error = 0;
+    // Whether a refused password (or a busy unit) is asked for again, with
+    // the unit's warning first. Without it the session logs out instead,
+    // with no message, and `error` says why: for a password that came from
+    // somewhere the user cannot be asked again.
+    bool askAgain = true;
 
 private:
     void notify();
@@ -134,6 +143,7 @@ private:
     bool listening_ = false;
     int actionDepth_ = 0;
     std::atomic<bool> actionFailed_{false};
+    std::atomic<uint64_t> lineFaults_{0};
 };
 
 }  // namespace kv

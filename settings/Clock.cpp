@@ -225,6 +225,9 @@ bool TFormClock::Tick()
     }
     if (failed_.load() || session_.ActionFailed()) {
         Timer1.Stop();
+        if (!CanWrite())
+            if (const std::function<void()> ended = onWritesEnded)
+                ended();
         return false;
     }
     if (!open_ || running_.load())
@@ -243,6 +246,12 @@ void TFormClock::write(const TDateTimeParts& t)
     clock.clockText = text;
     run(2);
     Timer1.Start();
+}
+
+bool TFormClock::CanWrite() const
+{
+    const bool connected = session_.mode == kModeAdmin || session_.mode == kModeSystem;
+    return open_ && (connected || !sawSession_) && !session_.ActionFailed();
 }
 
 void TFormClock::btnApplyClick()

@@ -121,6 +121,10 @@ public:
     void Close();
 
     bool IsOpen() const { return open_; }
+    // Whether "Применить" and "По компьютеру" can still write: the dialog
+    // is open, the session has not ended under it and no job of the dialog
+    // has found the line silent.
+    bool CanWrite() const;
     // Whether a job of the clock failed since the dialog was shown.
     bool Failed() const { return failed_.load(); }
     // Whether a job of the clock is running.
@@ -131,6 +135,11 @@ public:
     // message shown by the session): the live display has stopped, and the
     // dialog closes. May be empty.
     std::function<void()> onSessionEnded;
+    // Told on the UI thread, from a tick, once the line has gone silent
+    // under the dialog (its one message shown): nothing can be written any
+    // more, and the dialog shows it by disabling "Применить" and "По
+    // компьютеру". May be empty.
+    std::function<void()> onWritesEnded;
 
     // Where "По компьютеру" takes the date and time from; ComputerNow
     // unless replaced (tests).

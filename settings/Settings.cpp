@@ -360,4 +360,75 @@ std::string TCheck::text()
     return checked != 0 ? "Установлен" : "Снят";
 }
 
+// ---- wire values ------------------------------------------------------------
+
+std::string TDirectory::WireValue() const
+{
+    return value;
+}
+
+bool TDirectory::SetWireValue(const std::string& wire)
+{
+    value = wire;
+    return true;
+}
+
+std::string TChoice::WireValue() const
+{
+    return std::to_string(index);
+}
+
+bool TChoice::SetWireValue(const std::string& wire)
+{
+    int32_t n = 0;
+    if (!ParseDecimal(wire, n))
+        return false;
+    index = n;
+    return true;
+}
+
+std::string TNumber::WireValue() const
+{
+    return std::to_string(value);
+}
+
+bool TNumber::SetWireValue(const std::string& wire)
+{
+    int32_t n = 0;
+    if (!ParseDecimal(wire, n))
+        return false;
+    value = n;
+    return true;
+}
+
+std::string TTimeDlg::WireValue() const
+{
+    return std::to_string(hours * 100 + minutes);
+}
+
+bool TTimeDlg::SetWireValue(const std::string& wire)
+{
+    int32_t n = 0;
+    if (!ParseDecimal(wire, n))
+        return false;
+    // As the unit's number is read: hours, and what is left of it.
+    hours = n / 100;
+    minutes = n - hours * 100;
+    return true;
+}
+
+std::string TCheck::WireValue() const
+{
+    return std::to_string(checked);
+}
+
+bool TCheck::SetWireValue(const std::string& wire)
+{
+    int32_t n = 0;
+    if (!ParseDecimal(wire, n))
+        return false;
+    checked = static_cast<uint8_t>(n);
+    return true;
+}
+
 }  // namespace kv

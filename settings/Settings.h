@@ -33,6 +33,8 @@ namespace kv {
 // A digit string (a number to dial, a password, a key combination).
 class TDirectory : public TJoint1 {
 public:
+    std::string WireValue() const override;
+    bool SetWireValue(const std::string& wire) override;
     void input() override;
     void getp() override;
     void setp() override;
@@ -70,6 +72,8 @@ protected:
 // One item of a fixed list; the unit holds the item's position.
 class TChoice : public TJoint1 {
 public:
+    std::string WireValue() const override;
+    bool SetWireValue(const std::string& wire) override;
     void input() override;
     void getp() override;
     void setp() override;
@@ -87,6 +91,8 @@ public:
 // A number within a range.
 class TNumber : public TJoint1 {
 public:
+    std::string WireValue() const override;
+    bool SetWireValue(const std::string& wire) override;
     void input() override;
     void getp() override;
     void setp() override;
@@ -143,6 +149,8 @@ protected:
 // A time of day, hours * 100 + minutes on the wire.
 class TTimeDlg : public TJoint1 {
 public:
+    std::string WireValue() const override;
+    bool SetWireValue(const std::string& wire) override;
     void input() override;
     void getp() override;
     void setp() override;
@@ -158,6 +166,8 @@ public:
 // An on/off setting shown in a check box.
 class TCheck : public TJoint1 {
 public:
+    std::string WireValue() const override;
+    bool SetWireValue(const std::string& wire) override;
     // Takes the check box's state (the user has just clicked it); no dialog.
     void input() override;
     void getp() override;

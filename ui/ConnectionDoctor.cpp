@@ -7,7 +7,7 @@
 
 namespace kv {
 
-std::string ExplainConnection(TConnectionTrouble trouble, int port, TFormComm& comm, const TDeviceMap& devices,
+std::string ExplainConnection(TConnectionFailure trouble, int port, TFormComm& comm, const TDeviceMap& devices,
                               const TTraceLog* trace)
 {
     TDoctorFacts f;
@@ -16,8 +16,9 @@ std::string ExplainConnection(TConnectionTrouble trouble, int port, TFormComm& c
     // What the port opens for that name, as it resolves it.
     f.device = VaResolveDevice(f.port);
     f.mapped = devices.Mapped(port);
-    if (trouble == TConnectionTrouble::OpenFailed)
+    if (trouble == TConnectionFailure::OpenFailed)
         f.openError = comm.VaComm1.LastOpenError();
+    f.net = comm.VaComm1.NetStatus();
     TVaErrorCounts counts;
     if (comm.VaComm1.ErrorCounts(counts))
         f.counts = {true, counts.frame, counts.parity, counts.overrun, counts.brk};
@@ -34,14 +35,7 @@ std::string ExplainConnection(TConnectionTrouble trouble, int port, TFormComm& c
 void InstallConnectionDoctor(TFormComm& comm, const TDeviceMap& devices, const TTraceLog* trace)
 {
     SetConnectionExplainer([&comm, &devices, trace](TConnectionFailure failure, int port) {
-        TConnectionTrouble trouble = TConnectionTrouble::OpenFailed;
-        switch (failure) {
-        case TConnectionFailure::OpenFailed: trouble = TConnectionTrouble::OpenFailed; break;
-        case TConnectionFailure::NoEcho: trouble = TConnectionTrouble::NoEcho; break;
-        case TConnectionFailure::NoPrompt: trouble = TConnectionTrouble::NoPrompt; break;
-        case TConnectionFailure::NoReply: trouble = TConnectionTrouble::NoReply; break;
-        }
-        return ExplainConnection(trouble, port, comm, devices, trace);
+        return ExplainConnection(failure, port, comm, devices, trace);
     });
 }
 

@@ -17,7 +17,7 @@ class TTraceLog;
 // port opens, its open error and the line's counts while it is still open,
 // what the trace saw arrive, the device, the user, the holders) and returns
 // the cause and the fix. UI thread.
-std::string ExplainConnection(TConnectionTrouble trouble, int port, TFormComm& comm, const TDeviceMap& devices,
+std::string ExplainConnection(TConnectionFailure trouble, int port, TFormComm& comm, const TDeviceMap& devices,
                               const TTraceLog* trace);
 
 // Makes ExplainConnection the session's explanation of a failed connection

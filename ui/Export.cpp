@@ -1,5 +1,9 @@
 #include "ui/Export.h"
 
+#include <algorithm>
+#include <sstream>
+#include <vector>
+
 #include "collections/ListDlg.h"
 #include "collections/MailDlg.h"
 #include "collections/MenuDlg.h"
@@ -143,18 +147,38 @@ std::string BuildReport(TCatalogue& c, int mode)
 
 // ---- the export action -----------------------------------------------------
 
-namespace {
-
-// The tabs whose data the report holds, in the order they are read.
-constexpr int kLoadOrder[] = {kTabNumbers, kTabGreetings, kTabTime, kTabMenu,
-                              kTabMail, kTabSysParams, kTabMessages};
-
-bool connected(int mode)
+TOutcome ExportReport(TUnit& unit, TReportFile& file, std::string& fileError)
 {
-    return mode == kModeAdmin || mode == kModeSystem;
+    fileError.clear();
+    const int mode = unit.Mode();
+    TOutcome read;
+    {
+        // The export is one action: what went wrong on the way comes back
+        // in the one message that says the report was not written.
+        TQuietReports quiet;
+        read = unit.ReadAll(false);
+    }
+    if (!read.Ok()) {
+        file.Discard();
+        const char* why = read.kind == TOutcome::LineLost     ? "связь с устройством прервана."
+                          : read.kind == TOutcome::NotAllowed ? "нет подключения к устройству."
+                                                              : "не все значения удалось прочитать.";
+        std::string message = std::string(kReportNotWritten) + why;
+        // The core's messages on the way, each once.
+        std::vector<std::string> said{TUnit::kConnectionLost, TUnit::kNotConnected};
+        std::istringstream lines(read.message);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.empty() || std::find(said.begin(), said.end(), line) != said.end())
+                continue;
+            said.push_back(line);
+            message += "\n" + line;
+        }
+        return TOutcome::Fail(read.kind, message);
+    }
+    if (!file.Commit(BuildReport(unit.Catalogue(), mode)))
+        fileError = file.Error();
+    return TOutcome::Success();
 }
-
-}  // namespace
 
 void ExportSettings(TForm1& form)
 {
@@ -167,21 +191,14 @@ void ExportSettings(TForm1& form)
         ShowError(file.Error());
         return;
     }
-    TKvMenu& session = form.Session();
-    // The mode the export began in decides the sections, also when the
-    // session drops out on the way: the report then holds what was read.
-    const int mode = session.mode;
+    TForm1::THandlerScope scope(form);
     form.BeginBusy();
-    for (int tab : kLoadOrder) {
-        if (!connected(session.mode))
-            break;
-        if (form.loaded[static_cast<size_t>(tab)])
-            continue;
-        form.TabShown(tab);
-        session.WaitIdle();
-    }
-    if (!file.Commit(BuildReport(form.Catalogue(), mode)))
-        ShowError(file.Error());
+    std::string fileError;
+    const TOutcome outcome = ExportReport(form.Unit(), file, fileError);
+    if (!outcome.Ok())
+        ShowError(outcome.message);
+    else if (!fileError.empty())
+        ShowError(fileError);
     form.EndBusy();
 }
 

@@ -2,10 +2,13 @@
 
 #include <filesystem>
 
+#include "backup/VoiceFiles.h"
 #include "collections/Dialogs.h"
 #include "session/Dialogs.h"
 #include "session/KvMenu.h"
 #include "ui/Export.h"
+#include "ui/FormVoice.h"
+#include "ui/Screens.h"
 #include "ui/Unit1.h"
 
 namespace kv {
@@ -85,7 +88,7 @@ std::string TFormBackup::DeleteQuestion(const std::string& owner)
     return "Удалить ящик " + owner + " вместе с записанными в нём сообщениями?";
 }
 
-TFormBackup::TFormBackup(TForm1& form, TBackupView& view) : form_(form), view_(view), backup_(form)
+TFormBackup::TFormBackup(TForm1& form, TBackupView& view) : form_(form), view_(view), backup_(form.Unit())
 {
     backup_.onProgress = [this](int done, int total, const std::string& what) { view_.Progress(done, total, what); };
     backup_.confirmDelete = [](const std::string& owner) { return CollectionDialogs().Confirm(DeleteQuestion(owner)); };
@@ -137,6 +140,8 @@ void TFormBackup::btnSnapshotClick()
     if (ok)
         ok = backup_.Save(snapshot, path, voice, error);
     view_.Progress(0, 0, {});
+    if (ok && voice)
+        keepInCache(snapshot, path);
     form_.EndBusy();
     if (!ok) {
         ShowError(error);
@@ -147,6 +152,19 @@ void TFormBackup::btnSnapshotClick()
         for (const std::string& f : failures)
             text += "\n" + f;
         ShowWarning(text);
+    }
+}
+
+void TFormBackup::keepInCache(const TSnapshot& snapshot, const std::string& path)
+{
+    // The files just fetched are the unit's: "Прослушать" plays them without
+    // fetching them again. One file a slot, each replacing the one before.
+    const TVoiceCache cache = form_.Screens().Voice().Cache();
+    for (const auto& [code, values] : snapshot.files) {
+        std::string bytes, why;
+        if (values.name.empty() || !ReadVoiceFile(path, code, values, bytes, why) ||
+            !cache.Keep(code, values.name, bytes, why))
+            cache.Drop(code);
     }
 }
 
@@ -173,12 +191,25 @@ bool TFormBackup::readBoth(const std::string& path, TSnapshot& file, TSnapshot& 
     return true;
 }
 
-void TFormBackup::compareOrRestore(bool restore)
+void TFormBackup::CompareWith(const std::string& path)
+{
+    if (!path.empty())
+        compareOrRestore(false, path);
+}
+
+void TFormBackup::RestoreFrom(const std::string& path)
+{
+    if (!path.empty())
+        compareOrRestore(true, path);
+}
+
+void TFormBackup::compareOrRestore(bool restore, std::string path)
 {
     if (!usable())
         return;
     TForm1::THandlerScope scope(form_);
-    const std::string path = view_.SnapshotOpenName();
+    if (path.empty())
+        path = view_.SnapshotOpenName();
     if (path.empty())
         return;
     form_.BeginBusy();
@@ -218,6 +249,12 @@ void TFormBackup::compareOrRestore(bool restore)
     std::string error;
     const bool done = backup_.Restore(unit, file, path, comparison, summary, error);
     view_.Progress(0, 0, {});
+    // A voice file the restore wrote, or began to write, is no longer the
+    // one the cache holds for its slot.
+    const TVoiceCache cache = form_.Screens().Voice().Cache();
+    for (const auto& item : summary.items)
+        if (item.difference.kind == TDifference::VoiceFile)
+            cache.Drop(item.difference.code);
     if (!done) {
         form_.EndBusy();
         ShowError(error);

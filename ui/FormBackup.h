@@ -102,6 +102,10 @@ public:
     void btnSnapshotClick();
     void btnCompareClick();
     void btnRestoreClick();
+    // The compare and the restore with a snapshot file already chosen (a
+    // version of the fleet's history); the same rules as the buttons.
+    void CompareWith(const std::string& path);
+    void RestoreFrom(const std::string& path);
     // By the button's name; false for another name.
     bool Click(const std::string& name);
 
@@ -112,10 +116,14 @@ public:
 
 private:
     bool usable() const;
+    // Puts the voice files of a snapshot just taken into the window's
+    // cache of the unit's files.
+    void keepInCache(const TSnapshot& snapshot, const std::string& path);
     // Reads the file and then the unit; false (with the message shown)
     // when either fails.
     bool readBoth(const std::string& path, TSnapshot& file, TSnapshot& unit);
-    void compareOrRestore(bool restore);
+    // `path` "" asks for the file.
+    void compareOrRestore(bool restore, std::string path = {});
 
     TForm1& form_;
     TBackupView& view_;

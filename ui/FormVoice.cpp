@@ -1,6 +1,7 @@
 #include "ui/FormVoice.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -255,51 +256,131 @@ std::string TFormVoice::Synthesize()
 
 // ---- listening
 
-std::string TFormVoice::CachePath(const std::string& slot) const
+TVoiceCache::TVoiceCache(std::string root, std::string device)
 {
-    TVoiceView* v = view();
-    const std::string root = v ? v->CacheFolder() : "";
-    if (root.empty())
-        return "";
-    return (fs::path(root) / device() / slot).string();
+    if (!root.empty())
+        folder_ = (fs::path(root) / device).string();
 }
 
-void TFormVoice::Listen(TFile& file, const std::string& slot)
+std::string TVoiceCache::Path(int32_t code) const
+{
+    if (folder_.empty())
+        return "";
+    char name[16];
+    std::snprintf(name, sizeof name, "%.2d", static_cast<int>(code));
+    return (fs::path(folder_) / name).string();
+}
+
+namespace {
+
+std::string infoText(const std::string& name, int32_t size)
+{
+    return std::to_string(size) + "\n" + name + "\n";
+}
+
+}  // namespace
+
+bool TVoiceCache::Holds(int32_t code, const std::string& name, int32_t size) const
+{
+    const std::string path = Path(code);
+    if (path.empty())
+        return false;
+    const auto held = readBytes(path + ".info");
+    std::error_code ec;
+    return held && std::string(held->begin(), held->end()) == infoText(name, size) &&
+           fs::file_size(path, ec) == static_cast<uintmax_t>(size) && !ec;
+}
+
+bool TVoiceCache::MakeFolder(std::string& error) const
+{
+    std::error_code ec;
+    fs::create_directories(folder_, ec);
+    if (ec) {
+        error = "Не удалось создать папку «" + folder_ + "»: " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool TVoiceCache::Note(int32_t code, const std::string& name, int32_t size, std::string& error) const
+{
+    const std::string text = infoText(name, size);
+    return writeBytes(Path(code) + ".info", std::vector<uint8_t>(text.begin(), text.end()), error);
+}
+
+bool TVoiceCache::Keep(int32_t code, const std::string& name, const std::string& bytes, std::string& error) const
+{
+    if (folder_.empty())
+        return true;
+    // Without its .info the file is not taken for the unit's until whole.
+    Drop(code);
+    if (!MakeFolder(error))
+        return false;
+    const std::string path = Path(code);
+    if (!writeBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.end()), error) ||
+        !Note(code, name, static_cast<int32_t>(bytes.size()), error)) {
+        Drop(code);
+        return false;
+    }
+    return true;
+}
+
+void TVoiceCache::Drop(int32_t code) const
+{
+    const std::string path = Path(code);
+    if (path.empty())
+        return;
+    std::error_code ec;
+    fs::remove(path + ".info", ec);
+    fs::remove(path, ec);
+}
+
+TVoiceCache TFormVoice::Cache() const
+{
+    TVoiceView* v = view();
+    return TVoiceCache(v ? v->CacheFolder() : "", device());
+}
+
+void TFormVoice::Uploaded(const TFile& slot)
+{
+    Cache().Drop(slot.code);
+}
+
+void TFormVoice::Listen(TFile& file)
 {
     TVoiceView* v = view();
     if (!v || file.fileName.empty())
         return;
-    const std::string path = CachePath(slot);
+    const TVoiceCache cache = Cache();
+    const std::string path = cache.Path(file.code);
     if (path.empty())
         return;
-    // The cache holds the file with what the unit said of it beside it.
-    const std::string info = path + ".info";
-    const std::string expected = std::to_string(file.fileSize) + "\n" + file.fileName + "\n";
-    const auto held = readBytes(info);
-    std::error_code ec;
-    const bool fresh = held && std::string(held->begin(), held->end()) == expected &&
-                       fs::file_size(path, ec) == static_cast<uintmax_t>(file.fileSize);
-    if (!fresh) {
-        fs::remove(info, ec);
-        fs::remove(path, ec);
-        fs::create_directories(fs::path(path).parent_path(), ec);
-        if (ec) {
-            ShowError("Не удалось создать папку «" + fs::path(path).parent_path().string() + "»: " + ec.message());
+    if (!cache.Holds(file.code, file.fileName, file.fileSize)) {
+        cache.Drop(file.code);
+        std::string error;
+        if (!cache.MakeFolder(error)) {
+            ShowError(error);
             return;
         }
         const int32_t size = file.fileSize;
+        const std::string name = file.fileName;
         {
-            file.action = 40;
-            TFormYMU dialog(form_.Session(), form_.Comm(), file, path);
-            form_.View().ExecuteTransfer(dialog);
-            form_.Session().WaitIdle();
-            if (dialog.ExitCode() != 0)
+            // The window's transfer dialog, then the unit's transfer result.
+            int exitCode = -1;
+            form_.Unit().Download(file, path, &exitCode);
+            if (exitCode != 0)
                 return;
         }
-        if (fs::file_size(path, ec) != static_cast<uintmax_t>(size) || ec)
+        std::error_code ec;
+        const uintmax_t got = fs::file_size(path, ec);
+        if (ec || got != static_cast<uintmax_t>(size)) {
+            // Not what the unit listed: nothing is played, nothing cached.
+            fs::remove(path, ec);
+            ShowError("Файл «" + name + "» получен не целиком: " + std::to_string(ec ? 0 : got) + " байт из " +
+                      std::to_string(size) + ".");
             return;
-        std::string error;
-        if (!writeBytes(info, std::vector<uint8_t>(expected.begin(), expected.end()), error))
+        }
+        if (!cache.Note(file.code, name, size, error))
             ShowError(error);
         Downloaded(path);
     }

@@ -17,6 +17,7 @@
 // (TVoicePreview, RunOffUiThread).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,33 @@ std::optional<audio::TUnitFormat> ParseFormatKeyText(const std::string& text);
 
 // The unit's format of COMn as the store holds it.
 TVoiceFormatChoice StoredVoiceFormat(const TSettingsStore& store, int port);
+
+// The unit's voice files kept for "Прослушать", under the view's cache
+// folder: one file a slot of a device, "COMn/NN" (NN: the slot's code, as
+// the unit and the snapshots number it) with "NN.info" beside it holding
+// the unit's size and name. A slot's file replaces the one before, so the
+// cache holds at most one file a slot, however often the slot is fetched,
+// uploaded or taken in a snapshot.
+class TVoiceCache {
+public:
+    // `root` "": no cache; Path gives "" and nothing is kept.
+    TVoiceCache(std::string root, std::string device);
+
+    std::string Path(int32_t code) const;
+    // Whether the cache holds the slot's file as the unit describes it.
+    bool Holds(int32_t code, const std::string& name, int32_t size) const;
+    // Makes the device's folder, so that a download can write Path(code).
+    bool MakeFolder(std::string& error) const;
+    // Path(code) now holds the unit's file `name` (downloaded there).
+    bool Note(int32_t code, const std::string& name, int32_t size, std::string& error) const;
+    // Keeps `bytes` as the slot's file `name`.
+    bool Keep(int32_t code, const std::string& name, const std::string& bytes, std::string& error) const;
+    // Forgets the slot's file (the unit's may have changed).
+    void Drop(int32_t code) const;
+
+private:
+    std::string folder_;
+};
 
 class TFormVoice {
 public:
@@ -73,6 +101,9 @@ public:
     std::string Synthesize();
     // After an upload: removes the converted file's folder.
     void Finished();
+    // After an upload into `slot` (done or not): its cached file is no
+    // longer the unit's, even where the name and size are the same.
+    void Uploaded(const TFile& slot);
 
     // A file was downloaded from the unit to `path`: a WAV in one of the
     // unit's formats tells the device's format.
@@ -81,9 +112,9 @@ public:
     // "Прослушать": plays the slot's file, fetched through the transfer
     // dialog into the unit's cache unless the cache holds it with the same
     // name and size. Nothing for an empty slot.
-    void Listen(TFile& file, const std::string& slot);
-    // Where the cache keeps a slot's file ("" without a cache folder).
-    std::string CachePath(const std::string& slot) const;
+    void Listen(TFile& file);
+    // The current device's cache (without a cache folder: keeps nothing).
+    TVoiceCache Cache() const;
 
 private:
     TVoiceView* view() const;

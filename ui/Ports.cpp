@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "serial/VaComm.h"
+#include "serial/VaNet.h"
 #include "doctor/SerialDevices.h"
 
 namespace kv {
@@ -25,6 +26,13 @@ int comNumber(const std::string& name)
 std::string defaultDevice(int port)
 {
     return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+std::string trimmed(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    return first == std::string::npos ? std::string()
+                                      : text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 }  // namespace
@@ -141,6 +149,8 @@ const std::array<const char*, TFormPorts::kPorts>& TFormPorts::Items()
 TFormPorts::TFormPorts(int port, std::array<std::string, kPorts> devices, std::vector<TSerialDevice> present)
     : index_(port >= 1 && port <= kPorts ? port - 1 : 0), devices_(std::move(devices)), present_(std::move(present))
 {
+    for (size_t i = 0; i < devices_.size(); ++i)
+        isAddress_[i] = IsVaNetAddress(devices_[i]);
 }
 
 void TFormPorts::Select(int index)
@@ -152,16 +162,46 @@ void TFormPorts::Select(int index)
 void TFormPorts::SetDevice(const std::string& path)
 {
     devices_[static_cast<size_t>(index_)] = path;
+    isAddress_[static_cast<size_t>(index_)] = IsVaNetAddress(trimmed(path));
 }
 
-void StorePortChoice(const TFormPorts& form, TSettingsStore& store, TDeviceMap& map)
+void TFormPorts::SetAddress(const std::string& address)
 {
+    devices_[static_cast<size_t>(index_)] = address;
+    isAddress_[static_cast<size_t>(index_)] = true;
+}
+
+bool TFormPorts::Check(std::string& message) const
+{
+    const std::string text = trimmed(Device());
+    // An emptied address field leaves the port its system device.
+    if (!IsAddress() || text.empty())
+        return true;
+    TVaNetAddress address;
+    TVaNetAddressError why = TVaNetAddressError::None;
+    if (ParseVaNetAddress(text, address, nullptr, &why))
+        return true;
+    message = "Неверный адрес сервера \"" + text + "\": " + VaNetAddressProblem(why) +
+              ".\nПример: rfc2217://192.168.1.20:4001 или tcp://192.168.1.20:4001.";
+    return false;
+}
+
+bool StorePortChoice(const TFormPorts& form, TSettingsStore& store, TDeviceMap& map)
+{
+    std::string message;
+    if (!form.Check(message))
+        return false;
     WriteComPort(store, form.Port());
-    const std::string& typed = form.Device();
-    const size_t first = typed.find_first_not_of(" \t");
-    const std::string path = first == std::string::npos ? std::string()
-                                                        : typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
-    map.Set(store, form.Port(), path);
+    map.Set(store, form.Port(), trimmed(form.Device()));
+    return true;
+}
+
+std::string PortPanelText(int port, const std::string& device, bool disconnected)
+{
+    std::string text = "COM" + std::to_string(port);
+    if (disconnected && IsVaNetAddress(device))
+        text += " " + device;
+    return text;
 }
 
 }  // namespace kv

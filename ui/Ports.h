@@ -4,7 +4,8 @@
 // user chose for it in the port dialog (kept under DeviceKey(n)), otherwise
 // /dev/ttyS(n-1). TDeviceMap holds that mapping for the port component's
 // device resolver; TFormPorts is the port dialog "Выберите COM-порт" with
-// the radio group "Порт" and, beside it, the device of the chosen item.
+// the radio group "Порт" and, beside it, the device of the chosen item or
+// the address of the serial device server it is reached through.
 #pragma once
 
 #include <array>
@@ -81,9 +82,19 @@ public:
     int ItemIndex() const { return index_; }
     // The chosen port, 1 to 4.
     int Port() const { return index_ + 1; }
-    // The device field, for the selected item; the user may type any path.
+    // What the selected item opens: a device path, or the address of a
+    // serial device server (rfc2217://HOST:PORT, tcp://HOST:PORT).
     const std::string& Device() const { return devices_[static_cast<size_t>(index_)]; }
+    // The device field: the user picked a device or typed a path.
     void SetDevice(const std::string& path);
+    // The address field, beside the device list: the user typed an address.
+    void SetAddress(const std::string& address);
+    // Whether the selected item opens an address (the address field shows
+    // it, the device field is empty).
+    bool IsAddress() const { return isAddress_[static_cast<size_t>(index_)]; }
+    // Whether the choice may be stored; when not, message says why (Russian,
+    // for the dialog's warning). An address must be well-formed.
+    bool Check(std::string& message) const;
     const std::vector<TSerialDevice>& Present() const { return present_; }
     // The devices present have changed while the dialog is open.
     void SetPresent(std::vector<TSerialDevice> present) { present_ = std::move(present); }
@@ -91,10 +102,16 @@ public:
 private:
     int index_ = 0;
     std::array<std::string, kPorts> devices_;
+    std::array<bool, kPorts> isAddress_{};
     std::vector<TSerialDevice> present_;
 };
 
-// After "OK": stores the chosen port and the device of the chosen item.
-void StorePortChoice(const TFormPorts& form, TSettingsStore& store, TDeviceMap& map);
+// After "OK": stores the chosen port and the device of the chosen item;
+// nothing when the form's Check refuses the choice (false).
+bool StorePortChoice(const TFormPorts& form, TSettingsStore& store, TDeviceMap& map);
+
+// The port panel's text: "COMn", and while disconnected the address the
+// port opens when it is one ("COM1 rfc2217://10.0.0.5:4001").
+std::string PortPanelText(int port, const std::string& device, bool disconnected);
 
 }  // namespace kv

@@ -23,10 +23,10 @@ const std::map<std::string, TAction>& clickActions()
 {
     static const std::map<std::string, TAction> actions{
         // "Номера"
-        {"btnAddNum", [](TScreens& s) { s.ListAction(10); }},
-        {"btnAddGroup", [](TScreens& s) { s.ListAction(15); }},
-        {"btnDelNum", [](TScreens& s) { s.ListAction(20); }},
-        {"btnDelGroup", [](TScreens& s) { s.ListAction(25); }},
+        {"btnAddNum", [](TScreens& s) { s.ListAction(TListDlg::kAddNumber); }},
+        {"btnAddGroup", [](TScreens& s) { s.ListAction(TListDlg::kAddRange); }},
+        {"btnDelNum", [](TScreens& s) { s.ListAction(TListDlg::kRemoveNumber); }},
+        {"btnDelGroup", [](TScreens& s) { s.ListAction(TListDlg::kRemoveRange); }},
         // The five "Изменить": editTarget.
         // "Приветствия"
         {"btnGreetUpload", [](TScreens& s) { s.MenuUpload("sgGreetings"); }},
@@ -45,9 +45,9 @@ const std::map<std::string, TAction>& clickActions()
         {"btnMenuRecord", [](TScreens& s) { s.MenuRecord("sgMenu"); }},
         {"btnMenuSpeak", [](TScreens& s) { s.MenuSynthesize("sgMenu"); }},
         // "Почта"
-        {"btnMailCreate", [](TScreens& s) { s.MailAction(10); }},
-        {"btnMailDelete", [](TScreens& s) { s.MailAction(20); }},
-        {"btnMailEdit", [](TScreens& s) { s.MailAction(80); }},
+        {"btnMailCreate", [](TScreens& s) { s.MailAction(TMailDlg::kCreate); }},
+        {"btnMailDelete", [](TScreens& s) { s.MailAction(TMailDlg::kDelete); }},
+        {"btnMailEdit", [](TScreens& s) { s.MailAction(TMailDlg::kEdit); }},
         // "Системные параметры"
         {"btnSysParams", [](TScreens& s) { s.EditSysParam(); }},
         // "Замена сообщений"
@@ -86,7 +86,7 @@ const std::map<std::string, TAction>& doubleClickActions()
         {"sgGreetings", [](TScreens& s) { s.MenuDoubleClick("sgGreetings"); }},
         {"sgTime", [](TScreens& s) { s.sgTimeDblClick(); }},
         {"sgMenu", [](TScreens& s) { s.MenuDoubleClick("sgMenu"); }},
-        {"sgMail", [](TScreens& s) { s.MailAction(80); }},
+        {"sgMail", [](TScreens& s) { s.MailAction(TMailDlg::kEdit); }},
         {"sgSysParams", [](TScreens& s) { s.EditSysParam(); }},
         {"sgGreetOverride", [](TScreens& s) { s.EditGreetOverride(); }},
         {"sgMessages", [](TScreens& s) { s.MessageUpload(); }},
@@ -110,30 +110,6 @@ TScreens::~TScreens()
     form_.Catalogue().cbHoliday.clicked.Unsubscribe(holidayTicket_);
     if (TMailDlg* mail = mailboxes())
         mail->currentRow = nullptr;
-}
-
-const std::vector<std::string>& TScreens::ClickControls()
-{
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> v;
-        for (const auto& [name, action] : clickActions())
-            v.push_back(name);
-        for (const char* name : kEditButtons)
-            v.emplace_back(name);
-        return v;
-    }();
-    return names;
-}
-
-const std::vector<std::string>& TScreens::DoubleClickGrids()
-{
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> v;
-        for (const auto& [name, action] : doubleClickActions())
-            v.push_back(name);
-        return v;
-    }();
-    return names;
 }
 
 // ---- state of the session
@@ -162,35 +138,13 @@ bool TScreens::requireSystemMode() const
     return false;
 }
 
-void TScreens::run(TJoint1* object, int action)
+void TScreens::run(TJoint1* object, int32_t step)
 {
     if (closed() || !object)
         return;
     TForm1::THandlerScope scope(form_);
-    TKvMenu& session = form_.Session();
-    object->action = action;
-    session.Run(object);
-    session.WaitIdle();
-}
-
-bool TScreens::readAll(const std::vector<TJoint1*>& objects)
-{
-    TKvMenu& session = form_.Session();
-    const uint64_t shown = MessagesShown();
-    bool all = true;
-    for (TJoint1* object : objects) {
-        if (!object)
-            continue;
-        session.WaitIdle();
-        if (!connected() || session.ActionFailed()) {
-            all = false;
-            break;
-        }
-        object->action = 3;
-        session.Run(object);
-    }
-    session.WaitIdle();
-    return all && connected() && !session.ActionFailed() && MessagesShown() == shown;
+    // The core has shown whatever went wrong, where it happened.
+    form_.Unit().Run(*object, step);
 }
 
 // ---- tabs shown
@@ -209,21 +163,7 @@ void TScreens::TabShown(int index)
     }
 }
 
-namespace {
-
-// The objects of one column of a grid, rows 1 to the last.
-std::vector<TJoint1*> columnObjects(const TGridModel& grid, int col)
-{
-    std::vector<TJoint1*> objects;
-    for (int row = 1; row < grid.RowCount(); ++row)
-        if (TJoint1* object = grid.Object(col, row))
-            objects.push_back(object);
-    return objects;
-}
-
-}  // namespace
-
-void TScreens::load(int tab, bool systemOnly, const std::function<std::vector<TJoint1*>()>& objects)
+void TScreens::load(int tab, bool systemOnly)
 {
     if (closed() || form_.loaded[static_cast<size_t>(tab)])
         return;
@@ -232,42 +172,30 @@ void TScreens::load(int tab, bool systemOnly, const std::function<std::vector<TJ
         return;
     TForm1::THandlerScope scope(form_);
     form_.BeginBusy();
-    // Only a load that read every value marks the tab: otherwise the next
-    // showing (or the export) reads it again.
-    form_.loaded[static_cast<size_t>(tab)] = readAll(objects());
+    // The unit marks the tab only when every value was read, so that the
+    // export reads a tab again whose read failed.
+    form_.Unit().ReadTab(tab);
     form_.EndBusy();
 }
 
 void TScreens::LoadNumbers()
 {
-    load(kTabNumbers, false, [this] {
-        TCatalogue& c = form_.Catalogue();
-        return std::vector<TJoint1*>{c.extensionList.get(), &c.opCode, &c.opNumDay,
-                                     &c.opNumNight,          &c.faxNum, &c.admPwd};
-    });
+    load(kTabNumbers, false);
 }
 
 void TScreens::LoadGreetings()
 {
-    load(kTabGreetings, false, [this] { return columnObjects(form_.Catalogue().sgGreetings, 0); });
+    load(kTabGreetings, false);
 }
 
 void TScreens::LoadTime()
 {
-    load(kTabTime, false, [this] {
-        TCatalogue& c = form_.Catalogue();
-        std::vector<TJoint1*> objects{&c.holiday};
-        for (int row = 1; row <= 7; ++row) {
-            objects.push_back(c.sgTime.Object(1, row));
-            objects.push_back(c.sgTime.Object(2, row));
-        }
-        return objects;
-    });
+    load(kTabTime, false);
 }
 
 void TScreens::LoadMenu()
 {
-    load(kTabMenu, false, [this] { return columnObjects(form_.Catalogue().sgMenu, 0); });
+    load(kTabMenu, false);
 }
 
 void TScreens::LoadMail()
@@ -277,32 +205,17 @@ void TScreens::LoadMail()
     TForm1::THandlerScope scope(form_);
     // The tab reads whenever it is shown; its mark tells the settings
     // export that the mailboxes were read since the connection.
-    form_.loaded[kTabMail] = readAll({form_.Catalogue().mailboxes.get()});
+    form_.Unit().ReadTab(kTabMail, true);
 }
 
 void TScreens::LoadSysParams()
 {
-    load(kTabSysParams, true, [this] {
-        TCatalogue& c = form_.Catalogue();
-        std::vector<TJoint1*> objects{&c.version};
-        for (TJoint1* row : columnObjects(c.sgSysParams, 2))
-            objects.push_back(row);
-        return objects;
-    });
+    load(kTabSysParams, true);
 }
 
 void TScreens::LoadMessages()
 {
-    load(kTabMessages, true, [this] {
-        TCatalogue& c = form_.Catalogue();
-        std::vector<TJoint1*> objects;
-        for (int row = 1; row <= 5; ++row)
-            for (int col = 2; col <= 7; ++col)
-                objects.push_back(c.sgGreetOverride.Object(col, row));
-        for (int row = 1; row <= 14; ++row)
-            objects.push_back(c.sgMessages.Object(1, row));
-        return objects;
-    });
+    load(kTabMessages, true);
 }
 
 // ---- the user's actions by name
@@ -335,14 +248,14 @@ bool TScreens::DoubleClick(const std::string& grid)
 
 // ---- "Номера"
 
-void TScreens::ListAction(int action)
+void TScreens::ListAction(int32_t step)
 {
-    run(form_.Catalogue().extensionList.get(), action);
+    run(form_.Catalogue().extensionList.get(), step);
 }
 
 void TScreens::EditSetting(TJoint1* object)
 {
-    run(object, 1);
+    run(object, TJoint1::kInput);
 }
 
 // ---- "Приветствия" and "Меню"
@@ -376,7 +289,7 @@ void TScreens::MenuListen(const std::string& grid)
         return;
     if (TMenuDlg* menu = currentMenu(grid)) {
         TForm1::THandlerScope scope(form_);
-        voice_->Listen(*menu, grid + "-" + std::to_string(menu->row));
+        voice_->Listen(*menu);
     }
 }
 
@@ -402,7 +315,7 @@ void TScreens::MenuSynthesize(const std::string& grid)
 
 void TScreens::MenuDelete(const std::string& grid)
 {
-    run(currentMenu(grid), 20);
+    run(currentMenu(grid), TFile::kDelete);
 }
 
 void TScreens::MenuDoubleClick(const std::string& grid)
@@ -417,7 +330,7 @@ void TScreens::MenuDoubleClick(const std::string& grid)
         StartUpload(*menu);
     } else if (col >= 2 && col <= 11) {
         menu->editKey = col - 2;
-        run(menu, 60);
+        run(menu, TMenuDlg::kEditKey);
     }
 }
 
@@ -426,7 +339,7 @@ void TScreens::MenuDoubleClick(const std::string& grid)
 void TScreens::sgTimeDblClick()
 {
     const TGridModel& grid = form_.Catalogue().sgTime;
-    run(grid.Object(grid.Col(), grid.Row()), 1);
+    run(grid.Object(grid.Col(), grid.Row()), TJoint1::kInput);
 }
 
 void TScreens::cbHolidayClick()
@@ -435,7 +348,7 @@ void TScreens::cbHolidayClick()
     // change the user made gets here with the box enabled.
     if (closed() || !form_.Catalogue().cbHoliday.Enabled())
         return;
-    run(&form_.Catalogue().holiday, 1);
+    run(&form_.Catalogue().holiday, TJoint1::kInput);
 }
 
 void TScreens::btnSetTimeClick()
@@ -458,9 +371,9 @@ TMailDlg* TScreens::mailboxes() const
     return form_.Catalogue().mailboxes.get();
 }
 
-void TScreens::MailAction(int action)
+void TScreens::MailAction(int32_t step)
 {
-    run(form_.Catalogue().mailboxes.get(), action);
+    run(form_.Catalogue().mailboxes.get(), step);
 }
 
 // ---- "Системные параметры"
@@ -470,7 +383,7 @@ void TScreens::EditSysParam()
     if (closed() || !requireSystemMode())
         return;
     const TGridModel& grid = form_.Catalogue().sgSysParams;
-    run(grid.Object(2, grid.Row()), 1);
+    run(grid.Object(2, grid.Row()), TJoint1::kInput);
 }
 
 // ---- "Замена сообщений"
@@ -486,7 +399,7 @@ void TScreens::EditGreetOverride()
     const TGridModel& grid = form_.Catalogue().sgGreetOverride;
     if (grid.Col() < 2)
         return;
-    run(grid.Object(grid.Col(), grid.Row()), 1);
+    run(grid.Object(grid.Col(), grid.Row()), TJoint1::kInput);
 }
 
 TFile* TScreens::currentMessage() const
@@ -517,7 +430,7 @@ void TScreens::MessageListen()
         return;
     if (TFile* file = currentMessage()) {
         TForm1::THandlerScope scope(form_);
-        voice_->Listen(*file, "sgMessages-" + std::to_string(file->row));
+        voice_->Listen(*file);
     }
 }
 
@@ -549,7 +462,7 @@ void TScreens::MessageDelete()
     if (!file)
         return;
     form_.BeginBusy();
-    run(file, 20);
+    run(file, TFile::kDelete);
     form_.EndBusy();
 }
 
@@ -572,14 +485,9 @@ void TScreens::uploadPrepared(TFile& file, const std::string& path)
 {
     if (path.empty() || closed())
         return;
-    file.action = 30;
-    file.localPath = path;
-    {
-        TFormYMU dialog(form_.Session(), form_.Comm(), file);
-        form_.View().ExecuteTransfer(dialog);
-        // The unit's transfer result, started as the dialog closed.
-        form_.Session().WaitIdle();
-    }
+    // The window's transfer dialog, then the unit's transfer result.
+    form_.Unit().Upload(file, path);
+    voice_->Uploaded(file);
     voice_->Finished();
 }
 
@@ -591,12 +499,10 @@ void TScreens::StartDownload(TFile& file)
     const std::string path = form_.View().SaveFileName(file.fileName);
     if (path.empty())
         return;
-    file.action = 40;
-    TFormYMU dialog(form_.Session(), form_.Comm(), file, path);
-    form_.View().ExecuteTransfer(dialog);
-    form_.Session().WaitIdle();
+    int exitCode = -1;
+    form_.Unit().Download(file, path, &exitCode);
     // The unit's own file tells the unit's format.
-    if (dialog.ExitCode() == 0)
+    if (exitCode == 0)
         voice_->Downloaded(path);
 }
 

@@ -2,8 +2,8 @@
 // what its buttons and grids do.
 //
 // The screens hold no data of their own. Every cell and field is written by
-// a setting object of the catalogue; a screen only sets an object's action
-// and hands it to the session's Run. Handlers run on the UI thread and may
+// a setting object of the catalogue; a screen only has the unit (unit/Unit.h)
+// run an object's job from a named step of its class. Handlers run on the UI thread and may
 // wait for the worker in a nested event loop (Run does), so each holds the
 // window's THandlerScope while it runs.
 //
@@ -13,9 +13,10 @@
 // action failed, TKvMenu::TAction): one failure gives one message, not one
 // per remaining object. The jobs already run stay done; the tab's mark is
 // set only when every value was read, so the next showing of the tab (or
-// the export) reads it again.
+// the export, or a snapshot) reads it again.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -60,14 +61,11 @@ public:
     // action here (the caller then does nothing).
     bool Click(const std::string& control);
     bool DoubleClick(const std::string& grid);
-    // Every button name Click knows, and every grid name DoubleClick knows.
-    static const std::vector<std::string>& ClickControls();
-    static const std::vector<std::string>& DoubleClickGrids();
 
     // ---- "Номера"
-    // Extension list: 10 add a number, 15 add a range, 20 remove a number,
-    // 25 remove a range.
-    void ListAction(int action);
+    // Extension list: TListDlg::kAddNumber, kAddRange, kRemoveNumber or
+    // kRemoveRange.
+    void ListAction(int32_t step);
     // "Изменить" of a row: edits that setting (action 1).
     void EditSetting(TJoint1* object);
 
@@ -91,7 +89,8 @@ public:
     void btnSetTimeClick();
 
     // ---- "Почта"
-    void MailAction(int action);
+    // TMailDlg::kCreate, kDelete or kEdit (the current row's mailbox).
+    void MailAction(int32_t step);
 
     // ---- "Системные параметры"
     // btnSysParams and the grid's double click: edits the selected row's
@@ -128,17 +127,13 @@ private:
     bool systemMode() const;
     // Shows the system-mode message unless in system mode.
     bool requireSystemMode() const;
-    // Runs one job and waits for its end.
-    void run(TJoint1* object, int action);
+    // Runs one job from a named step of the object's class and waits for
+    // its end.
+    void run(TJoint1* object, int32_t step);
     // A tab's load: in a connected mode (or in system mode only) and while
-    // the tab's mark is clear, reads the objects inside one busy section and
-    // sets the mark.
-    void load(int tab, bool systemOnly, const std::function<std::vector<TJoint1*>()>& objects);
-    // Reads the objects in order (action 3); stops once the session has
-    // left the connected modes or the action failed. Returns once the last
-    // job started has ended: true when every object was read without a
-    // message.
-    bool readAll(const std::vector<TJoint1*>& objects);
+    // the tab's mark is clear, the unit reads the tab inside one busy
+    // section; the mark is set only when every value was read.
+    void load(int tab, bool systemOnly);
     // The voice-menu object of a greetings or menu grid's current row.
     TMenuDlg* currentMenu(const std::string& grid) const;
     TFile* currentMessage() const;

@@ -1,9 +1,7 @@
 #include "ui/Unit1.h"
 
 #include <filesystem>
-#include <new>
 
-#include "collections/Factory.h"
 #include "ui/FormBackup.h"
 #include "ui/ConnectionDoctor.h"
 #include "ui/Export.h"
@@ -116,48 +114,43 @@ std::string CaptionFor(const std::string& executable)
 // ---- start-up and end
 
 TForm1::TForm1(TForm1View& view, TSettingsStore& store, const std::string& executable)
-    : view_(view), store_(store)
+    : view_(view), store_(store), loaded(unit_.loaded)
 {
-    server_ = std::make_unique<TCOMServer>();
-    server_->beforeStart = [this] { BeginBusy(); };
-    server_->afterFinish = [this] { EndBusy(); };
+    Server().beforeStart = [this] { BeginBusy(); };
+    Server().afterFinish = [this] { EndBusy(); };
+    unit_.executeTransfer = [this](TFormYMU& form) { view_.ExecuteTransfer(form); };
 
     view_.SetCaption(CaptionFor(executable));
     view_.SetApplicationTitle(ProgramName(executable));
 
-    session_ = std::make_unique<TKvMenu>(comm_, *server_);
-    session_->onMode = [this](int mode) { ShowMode(mode); };
-
-    session_->port = ReadComPort(store_);
+    Session().onMode = [this](int mode) { ShowMode(mode); };
+    unit_.SetPort(ReadComPort(store_));
     devices_.Load(store_);
 
     EndBusy();
     ShowMode(kModeDisconnected);
 
-    catalogue_ = std::make_unique<TCatalogue>(CollectionFactory());
     // The catalogue's check box is born enabled; it follows the mode shown.
     setTabControls(tabControlsOn_);
     screens_ = std::make_unique<TScreens>(*this);
     onExport = [this] { ExportSettings(*this); };
 
-    new (&comm_) TFormComm();
-    commMade_ = true;
+    // Last, and nothing after them throws: they point at this window.
     devices_.Install();
-    // The line is traced, and a failed connection's message explained.
-    comm_.SetLineObserver(&trace_);
-    InstallConnectionDoctor(comm_, devices_, &trace_);
+    // A failed connection's message explained.
+    InstallConnectionDoctor(Comm(), devices_, &Trace());
+    installed_ = true;
 }
 
 TForm1::~TForm1()
 {
     if (!Closed())
         Close();
-    TDeviceMap::Uninstall();
-    UninstallConnectionDoctor();
+    if (installed_) {
+        TDeviceMap::Uninstall();
+        UninstallConnectionDoctor();
+    }
     screens_.reset();
-    catalogue_.reset();
-    if (commMade_)
-        comm_.~TFormComm();
 }
 
 bool TForm1::CloseQuery() const
@@ -176,14 +169,7 @@ void TForm1::Close()
         return;
     closeState_ = TCloseState::Closing;
     closePending_ = false;
-    if (session_->mode != kModeDisconnected) {
-        session_->Disconnect();
-        session_->WaitIdle();
-    }
-    server_->Terminate();
-    server_.reset();
-    comm_.VaComm1.Close();
-    session_.reset();
+    unit_.Close();
     closeState_ = TCloseState::Closed;
 }
 
@@ -206,15 +192,15 @@ void TForm1::closeWhenPending()
 TForm1::THandlerScope::THandlerScope(TForm1& form) : form_(form)
 {
     ++form_.handlerDepth_;
-    if (form_.session_) {
-        session_ = form_.session_.get();
+    if (!form_.unit_.Closed()) {
+        session_ = &form_.unit_.Session();
         session_->BeginAction();
     }
 }
 
 TForm1::THandlerScope::~THandlerScope()
 {
-    if (session_ && form_.session_.get() == session_)
+    if (session_ && !form_.unit_.Closed())
         session_->EndAction();
     if (--form_.handlerDepth_ == 0)
         form_.closeWhenPending();
@@ -247,7 +233,9 @@ void TForm1::EndBusy()
 
 void TForm1::ShowMode(int mode)
 {
-    panelPort.SetText("COM" + std::to_string(session_ ? session_->port : 1));
+    // While disconnected the panel also names a server's address the port
+    // opens, the one thing the port number does not say.
+    panelPort.SetText(PortPanelText(unit_.Port(), PortDevice(), mode == kModeDisconnected));
     if (mode < kModeDisconnected || mode > kModeSystem)
         return;
     shownMode_ = mode;
@@ -258,7 +246,7 @@ void TForm1::ShowMode(int mode)
 
 std::string TForm1::PortDevice() const
 {
-    return devices_.Device(session_ ? session_->port : 1);
+    return devices_.Device(unit_.Port());
 }
 
 void TForm1::ApplyControls()
@@ -294,8 +282,8 @@ void TForm1::setControl(const std::string& name, bool enabled)
 {
     // The holiday box's enabled state is the model's: its setting object
     // disables it while it shows a reply.
-    if (catalogue_ && name == catalogue_->cbHoliday.Name())
-        catalogue_->cbHoliday.SetEnabled(enabled);
+    if (name == Catalogue().cbHoliday.Name())
+        Catalogue().cbHoliday.SetEnabled(enabled);
     else
         view_.SetControlEnabled(name, enabled);
 }
@@ -311,7 +299,7 @@ TStatusPanel& TForm1::Panel(int index)
     case 0: return panelBusy;
     case 1: return panelPort;
     case 2: return panelMode;
-    default: return catalogue_->versionPanel;
+    default: return Catalogue().versionPanel;
     }
 }
 
@@ -323,15 +311,34 @@ void TForm1::btnConnectClick()
         return;
     THandlerScope scope(*this);
     BeginBusy();
-    session_->password.clear();
-    catalogue_->version.action = 3;
-    session_->Run(&catalogue_->version);
-    session_->WaitIdle();
+    // The password from the dialog, asked again after a refusal; the unit
+    // clears the tabs' marks once connected.
+    unit_.Connect();
     EndBusy();
-    if (session_->mode != kModeDisconnected) {
-        loaded.fill(false);
+    if (unit_.Mode() != kModeDisconnected)
         showCurrentTab();
+}
+
+bool TForm1::ConnectTo(const std::string& device, const std::string& password)
+{
+    if (!clicksAttached_ || Closed() || device.empty())
+        return false;
+    THandlerScope scope(*this);
+    if (unit_.Mode() != kModeDisconnected) {
+        BeginBusy();
+        unit_.Disconnect();
+        EndBusy();
     }
+    devices_.Set(store_, unit_.Port(), device);
+    ShowMode(unit_.Mode());
+    BeginBusy();
+    // Asked for through the dialog when empty or refused; the unit clears
+    // the tabs' marks once connected.
+    unit_.Connect(TPasswordSource{password, true});
+    EndBusy();
+    if (unit_.Mode() != kModeDisconnected)
+        showCurrentTab();
+    return true;
 }
 
 void TForm1::showCurrentTab()
@@ -350,24 +357,32 @@ void TForm1::btnDisconnectClick()
         return;
     THandlerScope scope(*this);
     BeginBusy();
-    session_->Disconnect();
+    Session().Disconnect();
     EndBusy();
 }
 
 void TForm1::btnPortClick()
 {
-    if (!clicksAttached_ || Closed() || session_->mode != kModeDisconnected)
+    if (!clicksAttached_ || Closed() || unit_.Mode() != kModeDisconnected)
         return;
     THandlerScope scope(*this);
     std::array<std::string, TFormPorts::kPorts> devices;
     for (int port = 1; port <= TFormPorts::kPorts; ++port)
         devices[static_cast<size_t>(port - 1)] = devices_.Device(port);
-    TFormPorts form(session_->port, devices, PortChoices(EnumerateSerialDevices()));
-    if (view_.ExecutePorts(form)) {
-        session_->port = form.Port();
+    TFormPorts form(unit_.Port(), devices, PortChoices(EnumerateSerialDevices()));
+    // The dialog refuses a malformed address itself; a view that lets one
+    // through has it refused here, and the dialog opens again with it.
+    while (view_.ExecutePorts(form)) {
+        std::string message;
+        if (!form.Check(message)) {
+            Dialogs().Message(TMessageKind::Warning, message);
+            continue;
+        }
         StorePortChoice(form, store_, devices_);
+        unit_.SetPort(form.Port());
+        break;
     }
-    ShowMode(session_->mode);
+    ShowMode(unit_.Mode());
 }
 
 void TForm1::btnTraceClick()

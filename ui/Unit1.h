@@ -1,9 +1,10 @@
 // The main window's state and actions: TForm1.
 //
-// TForm1 owns the program's single worker, session, catalogue of setting
-// objects and port owner, and holds the window's rules: the start-up order,
-// the nesting busy state, the status texts and controls of each session
-// mode, the four bottom buttons, the tabs' loaded marks and the close rules.
+// TForm1 holds the program's unit object (unit/Unit.h: the worker, the
+// session, the catalogue of setting objects, the port owner and the trace)
+// and adds the window's rules: the start-up order, the nesting busy state,
+// the status texts and controls of each session mode, the four bottom
+// buttons, the port dialog and the close rules.
 // It reaches widgets only through TForm1View (ui/Form1View.h), so the same
 // rules run in the Qt window and, headless, in tests.
 //
@@ -20,31 +21,15 @@
 #include <string>
 #include <vector>
 
-#include "session/Comm.h"
-#include "session/KvMenu.h"
-#include "session/Server.h"
 #include "ui/Version.h"
-#include "settings/Catalogue.h"
 #include "settings/View.h"
 #include "ui/Form1View.h"
 #include "ui/Ports.h"
-#include "trace/Trace.h"
+#include "unit/Unit.h"
 
 namespace kv {
 
 class TScreens;
-
-// The tab pages, in the page control's order.
-enum TTabIndex : int {
-    kTabNumbers = 0,
-    kTabGreetings,
-    kTabTime,
-    kTabMenu,
-    kTabMail,
-    kTabSysParams,
-    kTabMessages,
-    kTabCount
-};
 
 // A control of the main window: its name and caption.
 struct TControlName {
@@ -61,6 +46,12 @@ struct TTabControl {
 };
 
 class TForm1 {
+    // First, so that everything below may use them; the unit goes last.
+    TForm1View& view_;
+    TSettingsStore& store_;
+    TDeviceMap devices_;
+    TUnit unit_;
+
 public:
     static constexpr const char* kApplicationTitle = "Kvmanage";
     static constexpr const char* kVersion = KV_VERSION;
@@ -78,10 +69,13 @@ public:
     // The one list of tab controls that ShowMode switches.
     static const std::vector<TTabControl>& TabControls();
 
-    // Start-up: the worker (suspended, with BeginBusy and EndBusy around
-    // each job), the caption from the executable's name, the session, the
-    // stored COM port, EndBusy, ShowMode(0), the catalogue with its version
-    // object, then the port owner.
+    // Start-up: the unit (the port owner, the worker suspended, the
+    // session, the catalogue with its version object; the worker's jobs
+    // inside BeginBusy and EndBusy), the caption from the executable's
+    // name, the stored COM port, EndBusy, ShowMode(0), the device map and
+    // the connection doctor. A step that throws leaves nothing behind: the
+    // unit goes with it (and with it the port owner), so another window
+    // can start. Throws std::logic_error while another unit exists.
     TForm1(TForm1View& view, TSettingsStore& store, const std::string& executable);
     // Closes first when Close() has not run.
     ~TForm1();
@@ -120,6 +114,12 @@ public:
     // "Журнал обмена...": the trace's window, not modal. Unlike the four
     // it is never detached: it works while the window is busy too.
     void btnTraceClick();
+    // Connects to the unit on `device` (from the fleet's list): a session
+    // already open is ended first, the current COM port opens `device` from
+    // then on (as if chosen in the port dialog), and the connection logs in
+    // with `password`, or asks for it when that is empty or refused. False
+    // when nothing could start (busy, closing).
+    bool ConnectTo(const std::string& device, const std::string& password);
     // What "Экспорт настроек в файл..." does: ExportSettings (ui/Export.h)
     // from start-up on; nothing while empty.
     std::function<void()> onExport;
@@ -127,8 +127,9 @@ public:
     // ---- tabs
     // A tab page was shown (by the user, or again after a connection).
     void TabShown(int index);
-    // One mark per tab: its data has been read since the last connection.
-    std::array<bool, kTabCount> loaded{};
+    // One mark per tab: all its data has been read since the last
+    // connection (the unit's marks).
+    std::array<bool, kTabCount>& loaded;
 
     // ---- closing
     // Whether the window may close now: not busy, no handler inside a
@@ -164,12 +165,13 @@ public:
     TForm1View& View() { return view_; }
     TSettingsStore& Store() { return store_; }
     TDeviceMap& Devices() { return devices_; }
-    TCOMServer& Server() { return *server_; }
-    TKvMenu& Session() { return *session_; }
-    TFormComm& Comm() { return comm_; }
-    TCatalogue& Catalogue() { return *catalogue_; }
+    TUnit& Unit() { return unit_; }
+    TCOMServer& Server() { return unit_.Server(); }
+    TKvMenu& Session() { return unit_.Session(); }
+    TFormComm& Comm() { return unit_.Comm(); }
+    TCatalogue& Catalogue() { return unit_.Catalogue(); }
     // The exchange trace "Журнал обмена" of the port owner's line.
-    TTraceLog& Trace() { return trace_; }
+    TTraceLog& Trace() { return unit_.Trace(); }
     TScreens& Screens() { return *screens_; }
 
     // Status bar panels 0 (busy), 1 (port) and 2 (mode); panel 3 is the
@@ -185,10 +187,6 @@ private:
     void showCurrentTab();
     void closeWhenPending();
 
-    TForm1View& view_;
-    TSettingsStore& store_;
-    TDeviceMap devices_;
-    TTraceLog trace_;
     int busyCount_ = 1;
     bool clicksAttached_ = false;
     int shownMode_ = -1;
@@ -199,16 +197,9 @@ private:
     TCloseState closeState_ = TCloseState::Open;
     bool closePending_ = false;
 
-    std::unique_ptr<TCOMServer> server_;
-    std::unique_ptr<TKvMenu> session_;
-    std::unique_ptr<TCatalogue> catalogue_;
     std::unique_ptr<TScreens> screens_;
-    // The port owner is made last at start-up and goes last; the session is
-    // given its place before it exists, so its lifetime is managed by hand.
-    union {
-        TFormComm comm_;
-    };
-    bool commMade_ = false;
+    // The device map's resolver and the connection doctor are installed.
+    bool installed_ = false;
 };
 
 // The window's caption for an executable: its file name without folder and

@@ -45,13 +45,13 @@ std::unique_ptr<TVoicePreview> TVoicePreview::FromFile(const std::string& path, 
     p->format_ = unit;
     bool ok = false;
     RunOffUiThread([&] {
-        auto decoded = Decode(path);
+        auto decoded = DecodeForUnit(path);
         if (!decoded.ok()) {
             error = decoded.error;
             return;
         }
         p->source_ = decoded.value->first;
-        p->prepare(decoded.value->second);
+        p->prepared(std::move(decoded.value->second));
         ok = true;
     });
     if (!ok)
@@ -73,7 +73,12 @@ std::unique_ptr<TVoicePreview> TVoicePreview::FromSound(TSound sound, TSourceInf
 
 void TVoicePreview::prepare(const TSound& sound)
 {
-    prepared_ = std::make_shared<const TSound>(PrepareForUnit(sound));
+    prepared(PrepareForUnit(sound));
+}
+
+void TVoicePreview::prepared(TSound sound8k)
+{
+    prepared_ = std::make_shared<const TSound>(std::move(sound8k));
     encodeHeard();
     suggested_ = NonSilentRange(*heard_);
     cut_ = TVoiceCut{suggested_.first, suggested_.second, 0, 0};

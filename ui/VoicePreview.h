@@ -101,6 +101,7 @@ private:
     TVoicePreview() = default;
     // Prepares `source_sound`, encodes and decodes back (any thread).
     void prepare(const audio::TSound& sound);
+    void prepared(audio::TSound sound8k);
     void encodeHeard();
 
     std::string name_;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "SimProcess.h"
+#include "bench/BenchSession.h"
 #include "bench/BenchSupport.h"
 #include "tests/support/TempDir.h"
 #include "collections/File.h"
@@ -103,16 +104,8 @@ int main()
         kv::TKvMenu session(comm, server);
         kv::TGridModel grid("sgMessages", 4, 15);
         kv::TFile slot;
-        slot.code = 60;
-        slot.menu = 6;
-        slot.grid = &grid;
-        slot.col = 1;
-        slot.row = 1;
-
         // Log in and read the slot once, outside the measurement.
-        slot.action = 3;
-        session.Run(&slot);
-        session.WaitIdle();
+        kvbench::ReadMessageSlot(session, slot, grid);
 
         slot.localPath = source;
         const TRun up = Transfer(session, comm, sim, slot, 30, "", dir);

@@ -62,7 +62,7 @@ int main(int argc, char** argv)
         store.values[kv::DeviceKey(1)] = sim.Path();
         kv::TScriptedForm1View view;
         kv::TForm1 form(view, store, "kv20rcfg");
-        kv::TBackup backup(form);
+        kv::TBackup backup(form.Unit());
         form.btnConnectClick();
         if (form.Session().mode != kv::kModeSystem) {
             std::printf("no connection in system mode\n");

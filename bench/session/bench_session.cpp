@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "SimProcess.h"
+#include "bench/BenchSession.h"
 #include "bench/BenchSupport.h"
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
@@ -32,6 +33,7 @@
 #include "trace/Trace.h"
 
 using namespace kv;
+using kvbench::TBatch;
 
 namespace {
 
@@ -99,17 +101,6 @@ std::vector<TRecord> readTranscript(const std::string& path)
     }
     return out;
 }
-
-// Runs fn on the worker as one job in "PC SYS>".
-class TBatch : public TJoint1 {
-public:
-    explicit TBatch(std::function<void()> fn) : fn_(std::move(fn)) { menu = kMenuSys; }
-    void getp() override { fn_(); }
-    void output() override {}
-
-private:
-    std::function<void()> fn_;
-};
 
 struct TLoggedIn {
     TScriptedDialogs dialogs;

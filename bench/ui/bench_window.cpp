@@ -34,18 +34,6 @@ using namespace kv;
 
 namespace {
 
-class TStore : public TSettingsStore {
-public:
-    std::optional<std::string> Value(const std::string& key) const override
-    {
-        auto it = values.find(key);
-        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    void SetValue(const std::string& key, const std::string& value) override { values[key] = value; }
-    void Remove(const std::string& key) override { values.erase(key); }
-    std::map<std::string, std::string> values;
-};
-
 // Milliseconds since the system booted, on the clock the process start is given in.
 double bootMs()
 {
@@ -143,7 +131,7 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     SimProcess sim({"--baud", "19200"});
-    TStore store;
+    TMemorySettingsStore store;
     store.values[DeviceKey(1)] = sim.Path();
     int status = 0;
     {

@@ -63,7 +63,7 @@ TSerialDeviceInfo acmModem()
 TDoctorFacts openFailed(int err)
 {
     TDoctorFacts f;
-    f.trouble = TConnectionTrouble::OpenFailed;
+    f.trouble = TConnectionFailure::OpenFailed;
     f.port = "COM1";
     f.device = "/dev/ttyUSB0";
     f.mapped = true;
@@ -85,7 +85,7 @@ TDoctorFacts openFailed(int err)
     return f;
 }
 
-TDoctorFacts silent(TConnectionTrouble trouble)
+TDoctorFacts silent(TConnectionFailure trouble)
 {
     TDoctorFacts f = openFailed(0);
     f.trouble = trouble;
@@ -214,7 +214,7 @@ TEST(Doctor, KnownGrabbersOfUsbAdapters)
     EXPECT_FALSE(Shows(text, "kill"));
 
     // ... and when its commands got in the way of the echo.
-    f = silent(TConnectionTrouble::NoEcho);
+    f = silent(TConnectionFailure::NoEcho);
     f.device = "/dev/ttyACM0";
     f.info = acmModem();
     f.processes.push_back("ModemManager");
@@ -224,7 +224,7 @@ TEST(Doctor, KnownGrabbersOfUsbAdapters)
     // Not for a device it was told to leave alone, nor one it does not probe.
     f.info->properties["ID_MM_DEVICE_IGNORE"] = "1";
     EXPECT_FALSE(Shows(Diagnose(f), "ModemManager"));
-    f = silent(TConnectionTrouble::NoEcho);
+    f = silent(TConnectionFailure::NoEcho);
     f.processes.push_back("ModemManager");
     EXPECT_FALSE(Shows(Diagnose(f), "ModemManager"));
 
@@ -236,7 +236,7 @@ TEST(Doctor, KnownGrabbersOfUsbAdapters)
     EXPECT_TRUE(Shows(text, "брайлевского дисплея"));
     EXPECT_TRUE(Shows(text, "sudo apt-get remove brltty"));
     // Present but the chip is not one it claims: not mentioned for a silent line.
-    f = silent(TConnectionTrouble::NoEcho);
+    f = silent(TConnectionFailure::NoEcho);
     f.processes.push_back("brltty");
     EXPECT_TRUE(Shows(Diagnose(f), "brltty"));
     f.info->vendorId = "067b";
@@ -247,7 +247,7 @@ TEST(Doctor, KnownGrabbersOfUsbAdapters)
 TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
 {
     // Nothing at all came back: the cable and the adapter, described.
-    TDoctorFacts f = silent(TConnectionTrouble::NoEcho);
+    TDoctorFacts f = silent(TConnectionFailure::NoEcho);
     f.counts.known = true;
     std::string text = Diagnose(f);
     EXPECT_TRUE(Shows(text, "не вернулось эхом"));
@@ -283,7 +283,7 @@ TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
     EXPECT_FALSE(Shows(Diagnose(f), "открыто ещё"));
 
     // The echo came but no prompt: a loop-back plug or an echoing device.
-    f = silent(TConnectionTrouble::NoPrompt);
+    f = silent(TConnectionFailure::NoPrompt);
     f.received = 30;
     f.receivedText = "\\r\\r";
     text = Diagnose(f);
@@ -291,12 +291,12 @@ TEST(Doctor, PortOpenedButTheUnitDidNotAnswer)
     EXPECT_TRUE(Shows(text, "заглушка-петля"));
 
     // Nobody counted what arrived: nothing is said about it.
-    f = silent(TConnectionTrouble::NoEcho);
+    f = silent(TConnectionFailure::NoEcho);
     f.receivedKnown = false;
     EXPECT_FALSE(Shows(Diagnose(f), "С линии"));
 
     // Silent after the password.
-    EXPECT_TRUE(Shows(Diagnose(silent(TConnectionTrouble::NoReply)), "на ввод пароля УАТС не ответила"));
+    EXPECT_TRUE(Shows(Diagnose(silent(TConnectionFailure::NoReply)), "на ввод пароля УАТС не ответила"));
 }
 
 TEST(Doctor, OtherOpenErrors)
@@ -365,7 +365,7 @@ TEST(DoctorFacts, ARealHolderOfAPseudoTerminalIsNamed)
     ASSERT_GT(child, 0);
 
     TDoctorFacts f;
-    f.trouble = TConnectionTrouble::OpenFailed;
+    f.trouble = TConnectionFailure::OpenFailed;
     f.port = "COM1";
     f.device = name;
     f.mapped = true;
@@ -421,3 +421,77 @@ TEST(DoctorFacts, AHolderSeenOnlyThroughItsLock)
     EXPECT_EQ(f.holders[0].uid, 0u);
     EXPECT_EQ(f.processes, (std::vector<std::string>{"ModemManager", "minicom"}));
 }
+
+// A unit behind a serial device server: the network's failures, each with
+// its cause and fix, from the facts the port learnt.
+TEST(Doctor, NetworkFailuresEachWithItsCauseAndFix)
+{
+    auto facts = [](const char* address, TConnectionFailure trouble = TConnectionFailure::OpenFailed) {
+        TDoctorFacts f = openFailed(0);
+        f.trouble = trouble;
+        f.device = address;
+        f.file = {};
+        f.net.network = true;
+        EXPECT_TRUE(ParseVaNetAddress(address, f.net.address));
+        return f;
+    };
+    struct Case {
+        const char* what;
+        TDoctorFacts facts;
+        std::vector<const char*> shown;
+    };
+    std::vector<Case> cases;
+    {
+        TDoctorFacts f = facts("rfc2217://pbx-cupboard:2217");
+        f.net.failure = TVaNetFailure::HostNotFound;
+        f.net.errorText = "Name or service not known";
+        cases.push_back({"host not found", f, {"Имя «pbx-cupboard» не найдено (Name or service not known)", "IP-адрес"}});
+    }
+    {
+        TDoctorFacts f = facts("tcp://10.0.0.5:4001");
+        f.net.failure = TVaNetFailure::Refused;
+        cases.push_back({"refused", f, {"Сервер 10.0.0.5:4001 отказал в соединении", "номер порта", "ser2net"}});
+    }
+    {
+        TDoctorFacts f = facts("tcp://10.0.0.5:4001");
+        f.net.failure = TVaNetFailure::TimedOut;
+        cases.push_back({"timed out", f, {"не ответил за 5 с", "ping 10.0.0.5", "сетевой экран"}});
+    }
+    {
+        TDoctorFacts f = facts("rfc2217://10.0.0.5:2217", TConnectionFailure::NoEcho);
+        f.net.connected = true;
+        f.net.closedByServer = true;
+        f.net.firstBytes = "\r\nPort already in use\r\n";
+        cases.push_back({"held for another client", f, {"порт занят другим клиентом («Port already in use»)", "kickolduser: true"}});
+    }
+    {
+        TDoctorFacts f = facts("tcp://10.0.0.5:2217", TConnectionFailure::NoEcho);
+        f.net.connected = true;
+        f.net.telnetInRawData = true;
+        cases.push_back({"telnet port as tcp://", f, {"по протоколу telnet", "rfc2217://10.0.0.5:2217"}});
+    }
+    {
+        TDoctorFacts f = facts("rfc2217://10.0.0.5:4001", TConnectionFailure::NoPrompt);
+        f.net.connected = true;
+        f.net.offersMirrored = true;
+        cases.push_back({"raw port as rfc2217://", f, {"не ведёт переговоров telnet", "вернулись эхом", "tcp://10.0.0.5:4001"}});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string text = Diagnose(c.facts);
+        for (const char* part : c.shown)
+            EXPECT_TRUE(Shows(text, part)) << text;
+        // Nothing of a local device: no device file, no groups, no adapters.
+        EXPECT_FALSE(Shows(text, "Устройства")) << text;
+        EXPECT_FALSE(Shows(text, "dialout")) << text;
+    }
+
+    // Connected to a server that negotiated as it should: the line behind it
+    // is silent, explained as a local one is.
+    TDoctorFacts quiet = facts("rfc2217://10.0.0.5:2217", TConnectionFailure::NoEcho);
+    quiet.net.connected = true;
+    quiet.net.telnetAnswered = true;
+    quiet.net.comPortAgreed = true;
+    EXPECT_TRUE(Shows(Diagnose(quiet), "не вернулось эхом")) << Diagnose(quiet);
+}
+

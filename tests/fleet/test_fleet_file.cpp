@@ -113,16 +113,27 @@ TEST_F(FleetFile, RefusesWhatIsNotRightWithItsLine)
     EXPECT_EQ(Refusal(text).rfind("строка 11: имя \"../etc\" не годится", 0), 0u);
     text.replace(text.find("../etc"), 6, "офис");
     EXPECT_EQ(Refusal(text).rfind("строка 11: имя \"офис\" не годится", 0), 0u);
-    // Values of the wrong type or out of range.
-    text = kTwoUnits;
-    text.replace(text.find("parallel = 2"), 12, "parallel = 0");
-    EXPECT_EQ(Refusal(text), "строка 3: \"parallel\" - целое число от 1 до 64");
-    text = kTwoUnits;
-    text.replace(text.find("voice-files = true"), 18, "voice-files = \"yes\"");
-    EXPECT_EQ(Refusal(text), "строка 14: \"voice-files\" - true или false");
-    text = kTwoUnits;
-    text.replace(text.find("device = \"/dev/ttyUSB0\""), 23, "device = 5");
-    EXPECT_EQ(Refusal(text), "строка 12: \"device\" - строка в кавычках");
+    // Values of the wrong type or out of range, and server addresses, which
+    // are checked before any unit is contacted: the first of the two units'
+    // text with one piece replaced.
+    const struct {
+        const char* was;
+        const char* now;
+        const char* refusal;
+    } wrong[] = {
+        {"parallel = 2", "parallel = 0", "строка 3: \"parallel\" - целое число от 1 до 64"},
+        {"voice-files = true", "voice-files = \"yes\"", "строка 14: \"voice-files\" - true или false"},
+        {"device = \"/dev/ttyUSB0\"", "device = 5", "строка 12: \"device\" - строка в кавычках"},
+        {"\"/dev/ttyUSB0\"", "\"rfc2217://10.0.0.5:70000\"",
+         "строка 12: неверный адрес сервера \"rfc2217://10.0.0.5:70000\": порт должен быть от 1 до 65535"},
+        {"\"/dev/ttyUSB0\"", "\"tcp://:2217\"", "строка 12: неверный адрес сервера \"tcp://:2217\": не указан сервер"},
+        {"\"/dev/ttyUSB0\"", "\"\"", "строка 12: \"device\" пусто"},
+    };
+    for (const auto& w : wrong) {
+        text = kTwoUnits;
+        text.replace(text.find(w.was), std::string(w.was).size(), w.now);
+        EXPECT_EQ(Refusal(text), w.refusal) << w.now;
+    }
     // Missing keys.
     text = kTwoUnits;
     text.erase(text.find("device = \"/dev/ttyUSB0\""), 24);

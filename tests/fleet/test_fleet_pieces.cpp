@@ -81,8 +81,8 @@ TEST_F(Changes, EachChangeInTheScreensWordsAndNothingThatChangesByItself)
         "Дневной номер оператора: 200 → 300",
         "Добавочные номера: 220: удалён",
         "Добавочные номера: 230: добавлен",
-        "Меню 02: Действие на 3: N104 → N105",
-        "Ящик Иванов: Размер: 05:00 → 10:00",
+        "Меню 2, клавиша 3: N104 → N105",
+        "Ящик Иванов: размер 05:00 → 10:00",
         "Ящик Петров: удалён (был 10:00)",
         "Ящик Сидоров: добавлен (02:00)",
     };
@@ -90,6 +90,25 @@ TEST_F(Changes, EachChangeInTheScreensWordsAndNothingThatChangesByItself)
     withFirmware.firmware = 10203;
     after.firmware = 10204;
     EXPECT_EQ(ChangeLines(layout, withFirmware, after), expected);
+}
+
+TEST_F(Changes, VoiceMenusByTheirNumberAndGreetingsByTheirScreensName)
+{
+    const TSnapshot before = Unit();
+    TSnapshot after = before;
+    after.menus[12].keys[0] = "N230";
+    after.menus[5].callCode = before.menus.at(5).callCode + 1;
+    ASSERT_FALSE(layout.Menus().empty());
+    const TSnapshotLayout::TMenu& greeting = layout.Menus().front();
+    ASSERT_GE(greeting.code, 20);
+    after.menus[greeting.code].keys[4] = "M7";
+    const auto lines = ChangeLines(layout, before, after);
+    ASSERT_EQ(lines.size(), 3u);
+    // Greetings come first in the snapshot's order, then the voice menus.
+    EXPECT_EQ(lines[0].rfind(greeting.name + ", клавиша 4: ", 0), 0u) << lines[0];
+    EXPECT_TRUE(lines[0].ends_with(" → M7")) << lines[0];
+    EXPECT_EQ(lines[1].rfind("Меню 5, код вызова: ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], "Меню 12, клавиша 0: (пусто) → N230");
 }
 
 TEST_F(Changes, PasswordsAreOnlySaidToHaveChangedAndLeaveTheHistorysSnapshot)

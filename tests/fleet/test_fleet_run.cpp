@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "SimProcess.h"
+#include "tests/support/Ser2Net.h"
 #include "tests/support/TempDir.h"
 
 using namespace kv;
@@ -103,11 +104,11 @@ struct Fleet : ::testing::Test {
     // The fleet file: every unit with the system password; `extra` lines
     // per unit.
     void WriteFleet(const std::vector<std::string>& names, int parallel = 4,
-                    std::map<std::string, std::string> extra = {})
+                    std::map<std::string, std::string> extra = {}, std::map<std::string, std::string> devices = {})
     {
         std::string text = "repository = \"history\"\nparallel = " + std::to_string(parallel) + "\ntimeout = 120\n";
         for (const std::string& n : names)
-            text += "\n[[unit]]\nname = \"" + n + "\"\ndevice = \"" + (dir / n) +
+            text += "\n[[unit]]\nname = \"" + n + "\"\ndevice = \"" + (devices.count(n) ? devices[n] : dir / n) +
                     "\"\npassword-file = \"system.pw\"\n" + extra[n];
         WriteFile(dir / "fleet.toml", text);
     }
@@ -143,8 +144,9 @@ struct Fleet : ::testing::Test {
 
 TEST_F(Fleet, FirstRunCommitsEveryUnitAndAChangeOnOneGivesOneCommitNamingIt)
 {
+    const std::string menu = "menu 2 0 - - - N104 - - - - - -\n";
     for (const char* n : {"office-1", "office-2", "office-3"})
-        StartUnit(n, State(""));
+        StartUnit(n, State(menu));
     WriteFleet({"office-1", "office-2", "office-3"}, 2);
     WriteFile(dir / "alert.sh", "#!/bin/sh\n{ echo \"== $1\"; cat \"$2\"; } >> " + Quoted(dir / "alerts") + "\n", 0700);
 
@@ -173,27 +175,28 @@ TEST_F(Fleet, FirstRunCommitsEveryUnitAndAChangeOnOneGivesOneCommitNamingIt)
     EXPECT_EQ(Count(r.out, ": без изменений"), 3u) << r.out;
     EXPECT_EQ(Subjects().size(), 3u);
 
-    // One unit changes: its operator's number, a mailbox's size, its
-    // administrator password.
+    // One unit changes: its operator's number, a key of a voice menu, a
+    // mailbox's size, its administrator password.
     sims.erase("office-2");
-    StartUnit("office-2", State("param 101 300\nparam 104 4321\n", 600));
+    StartUnit("office-2", State("param 101 300\nparam 104 4321\nmenu 2 0 - - - N105 - - - - - -\n", 600));
     ::unlink((dir / "alerts").c_str());
     r = Run({"run", "--on-change", dir / "alert.sh"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("office-2: сохранено, 3 изменения ("), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("office-2: сохранено, 4 изменения ("), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("office-1: без изменений"), std::string::npos) << r.out;
     subjects = Subjects();
     ASSERT_EQ(subjects.size(), 4u);
-    EXPECT_EQ(subjects[0], "office-2: 3 изменения");
+    EXPECT_EQ(subjects[0], "office-2: 4 изменения");
     const std::string body = Git("log -1 --format=%b");
     EXPECT_EQ(body,
               "Дневной номер оператора: 200 → 300\n"
               "Пароль администратора: изменён\n"
-              "Ящик Иванов: Размер: 05:00 → 10:00\n\n");
+              "Меню 2, клавиша 3: N104 → N105\n"
+              "Ящик Иванов: размер 05:00 → 10:00\n\n");
     EXPECT_EQ(Lines(Git("log -1 --format= --name-only")), (std::vector<std::string>{"office-2/passwords", "office-2/snapshot.kvs"}));
     // The alert had the unit's name and its changes.
     const std::string alerts = ReadFile(dir / "alerts");
-    EXPECT_EQ(alerts.rfind("== office-2\noffice-2: 3 изменения\n\nДневной номер оператора: 200 → 300\n", 0), 0u) << alerts;
+    EXPECT_EQ(alerts.rfind("== office-2\noffice-2: 4 изменения\n\nДневной номер оператора: 200 → 300\n", 0), 0u) << alerts;
     EXPECT_EQ(Count(alerts, "== "), 1u);
 
     // No password is in the history; the store beside it has them, for its owner only.
@@ -213,11 +216,12 @@ TEST_F(Fleet, FirstRunCommitsEveryUnitAndAChangeOnOneGivesOneCommitNamingIt)
     r = Run({"history", "office-2"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto history = Lines(r.out);
-    ASSERT_EQ(history.size(), 7u) << r.out;
-    EXPECT_NE(history[0].find("  office-2: 3 изменения"), std::string::npos) << r.out;
+    ASSERT_EQ(history.size(), 8u) << r.out;
+    EXPECT_NE(history[0].find("  office-2: 4 изменения"), std::string::npos) << r.out;
     EXPECT_EQ(history[1], "    Дневной номер оператора: 200 → 300");
-    EXPECT_NE(history[4].find("  office-2: первая копия настроек"), std::string::npos) << r.out;
-    EXPECT_EQ(history[5], "    Устройство: " + (dir / "office-2"));
+    EXPECT_EQ(history[3], "    Меню 2, клавиша 3: N104 → N105");
+    EXPECT_NE(history[5].find("  office-2: первая копия настроек"), std::string::npos) << r.out;
+    EXPECT_EQ(history[6], "    Устройство: " + (dir / "office-2"));
 
     // The status, as text and as JSON.
     r = Run({"status"});
@@ -277,6 +281,46 @@ TEST_F(Fleet, AUnitSwitchedOffFailsAloneAndStatusSaysSoUntilItIsBack)
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(Count(r.out, ": в порядке; "), 3u) << r.out;
     EXPECT_EQ(Subjects().size(), 3u);
+}
+
+TEST_F(Fleet, UnitsBehindSerialServersAreBackedUpAndOneWhoseServerGoesAwayFailsAlone)
+{
+    for (const char* n : {"office-1", "office-2", "office-3"})
+        StartUnit(n, State(""));
+    std::unique_ptr<kvtest::TSer2Net> telnet, tcp;
+    try {
+        telnet = std::make_unique<kvtest::TSer2Net>(dir / "office-2", kvtest::TSer2Net::Kind::Rfc2217);
+        tcp = std::make_unique<kvtest::TSer2Net>(dir / "office-3", kvtest::TSer2Net::Kind::Tcp);
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << "ser2net cannot start here: " << e.what();
+    }
+    WriteFleet({"office-1", "office-2", "office-3"}, 3, {},
+               {{"office-2", telnet->Address()}, {"office-3", tcp->Address()}});
+    Result r = Run({"run"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, ": сохранено, первая копия ("), 3u) << r.out;
+    EXPECT_NE(Git("log --format=%B -- office-2").find("Устройство: " + telnet->Address()), std::string::npos);
+    EXPECT_NE(Git("log --format=%B -- office-3").find("Устройство: " + tcp->Address()), std::string::npos);
+
+    // A change on the unit behind the telnet server: one commit naming it.
+    StartUnit("office-2", State("param 101 300\n"));
+    r = Run({"run"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("office-2: сохранено, 1 изменение ("), std::string::npos) << r.out;
+    EXPECT_EQ(Count(r.out, ": без изменений"), 2u) << r.out;
+    EXPECT_EQ(Git("log -1 --format=%B"), "office-2: 1 изменение\n\nДневной номер оператора: 200 → 300\n\n");
+
+    // The TCP server goes away: that unit fails alone, and status says so.
+    tcp->Kill();
+    r = Run({"run"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("office-3: ОШИБКА: "), std::string::npos) << r.out;
+    EXPECT_EQ(Count(r.out, ": без изменений"), 2u) << r.out;
+    const auto status = Lines(Run({"status"}).out);
+    ASSERT_EQ(status.size(), 3u);
+    EXPECT_EQ(status[2].rfind("office-3: ОШИБКА с 20", 0), 0u) << status[2];
+    EXPECT_EQ(status[1].rfind("office-2: в порядке; ", 0), 0u) << status[1];
+    EXPECT_EQ(Subjects().size(), 4u);
 }
 
 TEST_F(Fleet, AUnitThatHangsIsStoppedAtItsDeadlineWithoutHoldingBackTheOthers)

@@ -4,6 +4,8 @@
 // then restored from the snapshot taken before, and read again.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -12,6 +14,7 @@
 #include <sstream>
 
 #include "Golden.h"
+#include "FormFixture.h"
 #include "ScriptedForm.h"
 #include "SimProcess.h"
 #include "collections/File.h"
@@ -45,15 +48,7 @@ Strings Beside(const std::string& path, const std::string& suffix)
     return names;
 }
 
-struct Backup : ::testing::Test {
-    TUiThread ui;
-    TScriptedDialogs dialogs;
-    TScriptedValueDialogs values;
-    TScriptedCollectionDialogs collections;
-    std::unique_ptr<SimProcess> sim;
-    TMemorySettingsStore store;
-    TScriptedForm1View view;
-    std::unique_ptr<TForm1> form;
+struct Backup : TFormFixture {
     std::unique_ptr<TBackup> backup;
     TTempDir dir;
 
@@ -64,10 +59,8 @@ struct Backup : ::testing::Test {
     }
     void Start(std::vector<std::string> simArgs = {})
     {
-        sim = std::make_unique<SimProcess>(std::move(simArgs));
-        store.values[DeviceKey(1)] = sim->Path();
-        form = std::make_unique<TForm1>(view, store, "kv20rcfg");
-        backup = std::make_unique<TBackup>(*form);
+        TFormFixture::Start(std::move(simArgs));
+        backup = std::make_unique<TBackup>(form->Unit());
     }
     void Connect(const std::string& password)
     {
@@ -76,8 +69,6 @@ struct Backup : ::testing::Test {
         form->btnConnectClick();
         ASSERT_NE(form->Session().mode, kModeDisconnected);
     }
-    TCatalogue& C() { return form->Catalogue(); }
-    TScreens& S() { return form->Screens(); }
     std::string Path(const std::string& name) const { return dir / name; }
 
     TSnapshot Read()
@@ -111,7 +102,7 @@ struct Backup : ::testing::Test {
     }
     static Strings Outcomes(const TRestoreSummary& s)
     {
-        static const char* const states[] = {"took", "refused", "not taken", "skipped", "not written"};
+        static const char* const states[] = {"took", "refused", "not taken", "skipped", "not written", "line lost"};
         Strings out;
         for (const auto& i : s.items)
             out.push_back(i.difference.name + ": " + states[i.result.state] +
@@ -440,6 +431,42 @@ struct BackupButtons : Backup {
     }
 };
 
+TEST_F(Backup, VoiceFilesAreNotWrittenThroughALinkPlantedWhereTheirFolderGoes)
+{
+    Start();
+    Connect("7777");
+    TSnapshot taken = Read();
+    for (auto it = taken.files.begin(); it != taken.files.end();)
+        it = it->first == 20 ? std::next(it) : taken.files.erase(it);
+    ASSERT_FALSE(taken.files.at(20).name.empty());
+    fs::create_directories(Path("elsewhere"));
+    // The snapshot's folder, then a slot's folder, is a link to another place.
+    fs::create_directory_symlink(Path("elsewhere"), Path("a.kvs.files"));
+    fs::create_directories(Path("b.kvs.files"));
+    fs::create_directory_symlink(Path("elsewhere"), Path("b.kvs.files/20"));
+    for (const char* name : {"a.kvs", "b.kvs"}) {
+        TSnapshot copy = taken;
+        Strings failures;
+        backup->DownloadVoiceFiles(copy, Path(name), failures);
+        ASSERT_EQ(failures.size(), 1u) << name;
+        EXPECT_NE(failures[0].find("не папка, а символическая ссылка"), std::string::npos) << failures[0];
+        EXPECT_FALSE(copy.files.count(20)) << "the snapshot does not claim a file it has not got";
+    }
+    EXPECT_TRUE(fs::is_empty(Path("elsewhere")));
+    // A file where the folder goes is named as such; a real folder is used.
+    std::ofstream(Path("c.kvs.files")) << "x";
+    TSnapshot copy = taken;
+    Strings failures;
+    backup->DownloadVoiceFiles(copy, Path("c.kvs"), failures);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("не папка, а файл"), std::string::npos) << failures[0];
+    copy = taken;
+    failures.clear();
+    backup->DownloadVoiceFiles(copy, Path("d.kvs"), failures);
+    EXPECT_TRUE(failures.empty()) << failures[0];
+    EXPECT_TRUE(fs::is_regular_file(VoiceFilePath(Path("d.kvs"), 20, taken.files.at(20).name)));
+}
+
 TEST_F(BackupButtons, FollowTheConnectionLikeTheExportButton)
 {
     StartWindow();
@@ -547,6 +574,49 @@ TEST_F(Backup, AReadThatFailsMakesNoSnapshot)
     EXPECT_NE(error.find("DirectoryGet: parameter (102): BAD"), std::string::npos) << error;
     EXPECT_TRUE(dialogs.Messages().empty());
     EXPECT_EQ(form->BusyCount(), 0);
+}
+
+// The line goes during the second write (kvsim killed as it begins), or
+// the unit falls silent there (stopped): that row says the line was lost,
+// not that the unit refused; the rows after it were not written. The
+// restore runs outside any handler of the window, as kvbackup's does.
+TEST_F(Backup, AWriteDuringWhichTheLineIsLostSaysSo)
+{
+    for (const int signal : {SIGKILL, SIGSTOP}) {
+        SCOPED_TRACE(signal);
+        Start();
+        Connect("7777");
+        TSnapshot file = Read();
+        file.params[101] = "300";
+        file.params[102] = "301";
+        file.params[103] = "302";
+        std::string error;
+        ASSERT_TRUE(backup->Save(file, Path("file.kvs"), false, error)) << error;
+        const TSnapshot unit = Read();
+        const TComparison c = Compare(backup->Layout(), unit, file);
+        ASSERT_EQ(c.differences.size(), 3u);
+        backup->onProgress = [this, signal](int done, int, const std::string&) {
+            if (done == 1)
+                ::kill(sim->Pid(), signal);
+        };
+        TRestoreSummary summary;
+        ASSERT_TRUE(backup->Restore(unit, file, Path("file.kvs"), c, summary, error)) << error;
+        const Strings rows = Outcomes(summary);
+        ASSERT_EQ(rows.size(), 3u);
+        EXPECT_EQ(rows[0], "Дневной номер оператора: took");
+        EXPECT_EQ(rows[1].rfind("Ночной номер оператора: line lost", 0), 0u) << rows[1];
+        EXPECT_EQ(ResultText(summary.items[1].result).rfind("связь потеряна", 0), 0u);
+        if (signal == SIGKILL) {
+            EXPECT_EQ(rows[2], "Номер факса: not written (связь с устройством прервана)");
+            EXPECT_EQ(form->Session().mode, kModeDisconnected);
+        } else {
+            // Nothing more is tried on a unit that fell silent.
+            EXPECT_EQ(rows[2], "Номер факса: not written (устройство не отвечает)");
+            ::kill(sim->Pid(), SIGCONT);
+        }
+        backup.reset();
+        form.reset();
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "ScriptedForm.h"
 #include "session/Comm.h"
+#include "tests/support/Ser2Net.h"
 #include "tests/support/TextAssert.h"
 #include "ui/ConnectionDoctor.h"
 #include "ui/Ports.h"
@@ -39,7 +40,7 @@ TEST(ConnectionDoctor, AMappedDeviceThatIsMissing)
     TTraceLog trace;
     comm.VaComm1.SetPortNum(3);
     EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
-    const std::string text = ExplainConnection(TConnectionTrouble::OpenFailed, 3, comm, m.map, &trace);
+    const std::string text = ExplainConnection(TConnectionFailure::OpenFailed, 3, comm, m.map, &trace);
     EXPECT_TRUE(Shows(text, "Устройства /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0 нет."));
     EXPECT_TRUE(Shows(text, "«FTDI FT232R USB UART A1»; такой адаптер сейчас не подключён"));
 
@@ -48,7 +49,7 @@ TEST(ConnectionDoctor, AMappedDeviceThatIsMissing)
     m.map.Set(m.store, 2, "");
     if (access("/dev/ttyS1", F_OK) != 0) {
         EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
-        EXPECT_TRUE(Shows(ExplainConnection(TConnectionTrouble::OpenFailed, 2, comm, m.map, &trace),
+        EXPECT_TRUE(Shows(ExplainConnection(TConnectionFailure::OpenFailed, 2, comm, m.map, &trace),
                          "COM2 по умолчанию открывает /dev/ttyS1"));
     }
 }
@@ -89,7 +90,7 @@ TEST(ConnectionDoctor, APortHeldByAnotherProgram)
     TFormComm comm;
     comm.VaComm1.SetPortNum(1);
     EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
-    const std::string text = ExplainConnection(TConnectionTrouble::OpenFailed, 1, comm, m.map, nullptr);
+    const std::string text = ExplainConnection(TConnectionFailure::OpenFailed, 1, comm, m.map, nullptr);
     close(hold[1]);
     waitpid(child, nullptr, 0);
     close(ready[0]);
@@ -97,3 +98,49 @@ TEST(ConnectionDoctor, APortHeldByAnotherProgram)
     EXPECT_TRUE(Shows(text, std::string(name) + " занято: его держит процесс " + std::to_string(child) + " (kvterm)."));
     EXPECT_TRUE(Shows(text, "kill " + std::to_string(child)));
 }
+
+// A unit behind a serial device server, as the window's port meets it: a
+// port nobody listens on, and a server that holds its port for another
+// client.
+TEST(ConnectionDoctor, AServerThatRefusesOrHoldsItsPortForAnotherClient)
+{
+    TMapped m;
+    TTraceLog trace;
+    {
+        const std::string address = "tcp://127.0.0.1:" + std::to_string(TSer2Net::FreePort());
+        m.map.Set(m.store, 1, address);
+        TFormComm comm;
+        comm.VaComm1.SetPortNum(1);
+        EXPECT_THROW(comm.VaComm1.Open(), EVaCommError);
+        const std::string text = ExplainConnection(TConnectionFailure::OpenFailed, 1, comm, m.map, &trace);
+        EXPECT_TRUE(Shows(text, "отказал в соединении")) << text;
+    }
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    char name[64] = {};
+    ASSERT_EQ(ttyname_r(slave, name, sizeof name), 0);
+    std::unique_ptr<TSer2Net> server;
+    try {
+        server = std::make_unique<TSer2Net>(name, TSer2Net::Kind::Rfc2217);
+    } catch (const std::exception& e) {
+        close(master), close(slave);
+        GTEST_SKIP() << "ser2net cannot start: " << e.what();
+    }
+    m.map.Set(m.store, 1, server->Address());
+    TFormComm first, second;
+    first.VaComm1.SetPortNum(1);
+    first.VaComm1.Open();
+    second.VaComm1.SetPortNum(1);
+    second.VaComm1.Open();  // accepted, then turned away with the server's words
+    // The session would notice a silent line; the server's words arrive
+    // before its time-out does.
+    for (int i = 0; i < 50 && !second.VaComm1.NetStatus().closedByServer && !second.VaComm1.NetStatus().reset; ++i)
+        UiBridge().ProcessEvents(100);
+    const std::string text = ExplainConnection(TConnectionFailure::NoEcho, 1, second, m.map, &trace);
+    EXPECT_TRUE(Shows(text, "порт занят другим клиентом")) << text;
+    EXPECT_TRUE(Shows(text, "kickolduser: true")) << text;
+    second.VaComm1.Close();
+    first.VaComm1.Close();
+    close(master), close(slave);
+}
+

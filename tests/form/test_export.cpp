@@ -15,6 +15,7 @@
 #include <regex>
 
 #include "Golden.h"
+#include "FormFixture.h"
 #include "ScriptedForm.h"
 #include "SimProcess.h"
 #include "tests/support/ScriptedCollectionDialogs.h"
@@ -60,40 +61,16 @@ Strings operator+(Strings a, const Strings& b)
     return a;
 }
 
-struct Export : ::testing::Test {
-    TUiThread ui;
-    TScriptedDialogs dialogs;
-    TScriptedValueDialogs values;
-    TScriptedCollectionDialogs collections;
-    std::unique_ptr<SimProcess> sim;
-    TMemorySettingsStore store;
-    TScriptedForm1View view;
-    std::unique_ptr<TForm1> form;
+struct Export : TFormFixture {
     TTempDir dir;
-    size_t mark = 0;
-
-    void TearDown() override { form.reset(); }
 
     // The unit on COM1, the window connected on the tab `tab` (which the
     // connection then reads).
     void Connect(const std::string& password, int tab, std::vector<std::string> simArgs = {})
     {
-        sim = std::make_unique<SimProcess>(std::move(simArgs));
-        store.values[DeviceKey(1)] = sim->Path();
-        form = std::make_unique<TForm1>(view, store, "kv20rcfg");
-        view.currentTab = tab;
-        dialogs.AnswerPassword(password);
-        form->btnConnectClick();
-        ASSERT_NE(form->Session().mode, kModeDisconnected);
-        Mark();
+        Start(std::move(simArgs));
+        ConnectOn(password, tab);
     }
-    void Mark()
-    {
-        mark = sim->BytesFromTool().size();
-        view.busyLooks.clear();
-        dialogs.Clear();
-    }
-    std::string Sent() const { return sim->BytesFromTool().substr(mark); }
     // The button, with the save dialog answered by `path` ("" cancels).
     void ExportTo(const std::string& path)
     {
@@ -191,24 +168,44 @@ TEST_F(Export, AWriteThatFailsLeavesTheOldFileAndEndsTheBusyState)
 }
 
 // The unit stops answering on the way into the voice menus: the session
-// logs out, the export starts no further job and writes what it has.
-TEST_F(Export, StopsReadingOnceTheSessionHasDroppedOut)
+// logs out, the export starts no further job and writes nothing: the old
+// report stays as it was, and the last message says it was not written.
+TEST_F(Export, StopsReadingOnceTheSessionHasDroppedOutAndWritesNothing)
 {
     Connect("7777", kTabNumbers, {"--mute", "MENU"});
     const std::string path = dir / "settings.txt";
+    std::ofstream(path, std::ios::binary) << kOld;
     ExportTo(path);
 
     EXPECT_EQ(form->Session().mode, kModeDisconnected);
     const std::string sent = Sent();
     EXPECT_EQ(Reads(sent), Strings{}) << "nothing after the greetings were asked for";
-    EXPECT_LE(dialogs.Messages().size(), 2u) << ::testing::PrintToString(dialogs.Messages());
+    // One message: the report not written, and why.
+    const Strings messages = dialogs.Messages();
+    ASSERT_EQ(messages.size(), 1u) << ::testing::PrintToString(messages);
+    EXPECT_EQ(messages[0].rfind(std::string(kReportNotWritten) + "связь с устройством прервана.", 0), 0u)
+        << messages[0];
     EXPECT_FALSE(form->loaded[kTabTime]);
     EXPECT_FALSE(form->loaded[kTabSysParams]);
-    const std::string report = ReadFile(path);
-    EXPECT_NE(report.find(SystemCp1251("\r\nПароль администратора:   1234\r\n")), std::string::npos)
-        << "what was read before is in the report";
-    EXPECT_NE(report.find(SystemCp1251("\r\n****Системные параметры\r\n00 - ")), std::string::npos)
-        << "the sections of the mode the export began in";
+    EXPECT_EQ(ReadFile(path), kOld) << "the old report as it was";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1) << "no partial file";
+    EXPECT_EQ(form->BusyCount(), 0);
+}
+
+// A read the unit leaves unanswered (kvsim stays silent after the day
+// operator's number): the report is not written, so no value that was not
+// read appears in it as a value, and the tab is not marked read, so the next
+// export reads it again.
+TEST_F(Export, AReadThatFailsWritesNoReportAndTheNextExportReadsTheTabAgain)
+{
+    Connect("7777", kTabMail, {"--mute", "101"});
+    const std::string path = dir / "settings.txt";
+    std::ofstream(path, std::ios::binary) << kOld;
+    ExportTo(path);
+    EXPECT_EQ(dialogs.Messages(),
+              Strings{std::string(kReportNotWritten) + "связь с устройством прервана.\nDirectoryGet: Reception error"});
+    EXPECT_EQ(ReadFile(path), kOld);
+    EXPECT_FALSE(form->loaded[kTabNumbers]);
     EXPECT_EQ(form->BusyCount(), 0);
 }
 

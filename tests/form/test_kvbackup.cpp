@@ -4,6 +4,8 @@
 // session of its own, without a terminal.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -283,13 +285,18 @@ TEST_F(Kvbackup, CommandLineAndPassword)
     r = Run({"/dev/null", "snapshot", Path("x")});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("--password-file"), std::string::npos);
+    // A mistyped server address: what is wrong with it, before any connection.
+    r = Run({"--password-file", Path("system.pw"), "tcp://unit-7", "snapshot", Path("x")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("неверный адрес \"tcp://unit-7\": не указан порт после двоеточия"), std::string::npos) << r.err;
 
-    // The unit refuses the password: asked once, no retry from a file.
+    // The unit refuses the password: sent once, no retry offered and none
+    // promised; the password's status, with a message of its own.
     sim = std::make_unique<SimProcess>();
     r = Run({"--password-file", Path("wrong.pw"), sim->Path(), "snapshot", Path("x.kvs")});
-    EXPECT_EQ(r.status, 4);
-    EXPECT_NE(r.err.find("Неверный пароль! Повторите ввод."), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("нет подключения к устройству " + sim->Path()), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "kvbackup: устройство " + sim->Path() + " не приняло пароль\n");
+    EXPECT_EQ(r.err.find("Повторите ввод"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(Path("x.kvs")));
     // A device that is not there.
     r = Run({"--password-file", Path("system.pw"), Path("no-such-tty"), "snapshot", Path("x.kvs")});
@@ -520,6 +527,106 @@ TEST_F(Kvbackup, ARestoreUploadsOnlyTheVoiceFilesTheSnapshotRecords)
     r = Backup("restore", "older.kvs", {"--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Backup("compare", "older.kvs").status, 0);
+}
+
+// The export that cannot read everything (the session drops on the way
+// into the voice menus) writes nothing: the old report stays, the message
+// says it was not written, and the unit's status.
+TEST_F(Kvbackup, ExportThatCannotReadEverythingLeavesTheOldReport)
+{
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{"--mute", "MENU"});
+    WriteText(Path("rep.txt"), "last week's report\n");
+    // The program's own output files made first, so that only a partial
+    // report could add to the folder.
+    Run({"--help"});
+    const auto files = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    const Result r = Backup("export", "rep.txt");
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_EQ(ReadFile(Path("rep.txt")), "last week's report\n");
+    EXPECT_NE(r.err.find("kvbackup: Отчёт не записан: связь с устройством прервана."), std::string::npos) << r.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), files) << "no partial file";
+}
+
+// A restore whose undo snapshot cannot be made because the unit does not
+// send its voice file: the unit's status (4), not the file's (3), and
+// nothing written.
+TEST_F(Kvbackup, RestoreWhoseUndoSnapshotFailsOnTheUnitExitsWithTheUnitsStatus)
+{
+    sim = std::make_unique<SimProcess>();
+    ASSERT_EQ(Backup("snapshot", "unit.kvs", {"--voice-files"}).status, 0);
+    std::string text = ReadFile(Path("unit.kvs"));
+    // Another recording for message 60, beside the snapshot.
+    const size_t at = text.find("\nvoicefile 60 ");
+    ASSERT_NE(at, std::string::npos);
+    const size_t end = text.find('\n', at + 1);
+    text.replace(at, end - at, "\nvoicefile 60 other.pcm 4000");
+    fs::create_directories(Path("changed.kvs.files/60"));
+    WriteText(Path("changed.kvs.files/60/other.pcm"), std::string(4000, '\x55'));
+    WriteText(Path("changed.kvs"), text);
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{"--transfer-error", "3"});
+    const Result r = Backup("restore", "changed.kvs", {"--yes"});
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("Снимок для отмены не сохранён"), std::string::npos) << r.err;
+    EXPECT_EQ(sim->BytesFromTool().find("ULMSG"), std::string::npos) << "nothing written";
+}
+
+// SIGINT or SIGTERM between two writes of a restore: it stops there, logs
+// out, prints what was written and the undo snapshot, and exits 5 as --help
+// says.
+TEST_F(Kvbackup, ARestoreStoppedByASignalLogsOutAndSaysWhatWasWritten)
+{
+    EXPECT_NE(Run({"--help"}).out.find("5 - восстановление остановлено сигналом"), std::string::npos);
+    sim = std::make_unique<SimProcess>();
+    ASSERT_EQ(Backup("snapshot", "unit.kvs").status, 0);
+    std::string text = ReadFile(Path("unit.kvs"));
+    const size_t list = text.find("list 220\n");
+    ASSERT_NE(list, std::string::npos);
+    text.insert(list, "list 231\nlist 232\nlist 233\nlist 234\nlist 235\nlist 236\n");
+    WriteText(Path("changed.kvs"), text);
+
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        // The same unit on a slower line, so that the writes take their time.
+        sim = std::make_unique<SimProcess>(std::vector<std::string>{"--baud", "9600"});
+        const size_t before = sim->BytesFromTool().size();
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::setsid();
+            const int out = ::open(Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = ::open(Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            ::execl(KVBACKUP_PATH, KVBACKUP_PATH, "--password-file", Path("system.pw").c_str(), sim->Path().c_str(),
+                    "restore", Path("changed.kvs").c_str(), "--yes", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // The first ADD on its way: the signal.
+        const bool adding = sim->WaitFromTool("ADD\r", before, 30000);
+        if (!adding)
+            ::kill(pid, SIGKILL);
+        else
+            ::kill(pid, signal);
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        ASSERT_TRUE(adding);
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), 5);
+        const std::string out = ReadFile(Path("out"));
+        const std::string err = ReadFile(Path("err"));
+        EXPECT_NE(out.find("записано: Добавочные номера"), std::string::npos) << out;
+        EXPECT_NE(out.find("не записано: Добавочные номера: 236: остановлено"), std::string::npos) << out;
+        EXPECT_NE(err.find("прежние настройки сохранены в " + Path("changed.kvs.undo-")), std::string::npos) << err;
+        EXPECT_NE(err.find("восстановление остановлено сигналом"), std::string::npos) << err;
+        const std::string sent = sim->BytesFromTool();
+        const std::string logout = std::string(5, '\x18') + std::string(9, '\r');
+        EXPECT_NE(sent.rfind(logout), std::string::npos);
+        EXPECT_GT(sent.rfind(logout), sent.rfind("ADD\r")) << "logged out after the last write";
+        int adds = 0;
+        for (size_t at = sent.find("ADD\r", before); at != std::string::npos; at = sent.find("ADD\r", at + 1))
+            ++adds;
+        EXPECT_LT(adds, 6) << "not every entry was written";
+    }
 }
 
 }  // namespace

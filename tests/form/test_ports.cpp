@@ -91,3 +91,63 @@ TEST(FormPorts, EachItemShowsItsDeviceAndOnlyTheChosenOneIsStored)
     EXPECT_EQ(map.Device(3), "/dev/serial/by-id/usb-x");
     EXPECT_EQ(map.Device(2), "/dev/ttyS1");
 }
+
+TEST(FormPorts, AnAddressBesideTheDeviceIsCheckedBeforeItIsStored)
+{
+    TFormPorts form(2, {"/dev/ttyS0", "rfc2217://10.0.0.5:4001", "/dev/ttyS2", "/dev/ttyS3"}, {});
+    EXPECT_TRUE(form.IsAddress()) << "a stored address shows in the address field";
+    form.Select(0);
+    EXPECT_FALSE(form.IsAddress());
+    form.SetAddress("tcp://pbx-serial:7000");
+    EXPECT_TRUE(form.IsAddress());
+    EXPECT_EQ(form.Device(), "tcp://pbx-serial:7000");
+    form.SetDevice("/dev/ttyUSB0");  // a device picked again: the address goes
+    EXPECT_FALSE(form.IsAddress());
+    form.SetDevice(" TCP://pbx:1 ");  // an address typed where a path goes is one too
+    EXPECT_TRUE(form.IsAddress());
+
+    const std::pair<const char*, const char*> refused[] = {
+        {"192.168.1.20:4001", "адрес начинается с rfc2217:// или tcp://"},
+        {"rfc2217://:4001", "не указан сервер"},
+        {"rfc2217://office pbx:4001", "недопустимые символы в имени сервера"},
+        {"rfc2217://[fe80::1:4001", "нет закрывающей скобки ]"},
+        {"tcp://[::g]:4001", "неверный адрес IPv6"},
+        {"tcp://pbx", "не указан порт после двоеточия"},
+        {"tcp://pbx:40o1", "порт должен быть числом"},
+        {"tcp://pbx:70000", "порт должен быть от 1 до 65535"},
+    };
+    TMemorySettingsStore store;
+    TDeviceMap map;
+    for (const auto& [text, reason] : refused) {
+        form.SetAddress(text);
+        std::string message;
+        EXPECT_FALSE(form.Check(message)) << text;
+        EXPECT_EQ(message, std::string("Неверный адрес сервера \"") + text + "\": " + reason +
+                               ".\nПример: rfc2217://192.168.1.20:4001 или tcp://192.168.1.20:4001.");
+        EXPECT_FALSE(StorePortChoice(form, store, map)) << text;
+    }
+    EXPECT_TRUE(store.writes.empty()) << "nothing of a refused choice is stored";
+
+    // A path is never checked as an address; an emptied address field gives
+    // the port its system device back.
+    std::string message;
+    form.SetDevice("/dev/whatever");
+    EXPECT_TRUE(form.Check(message));
+    form.SetAddress("  ");
+    EXPECT_TRUE(form.Check(message));
+    EXPECT_TRUE(StorePortChoice(form, store, map));
+    EXPECT_FALSE(map.Mapped(1));
+
+    form.SetAddress(" rfc2217://[::1]:4001 ");
+    EXPECT_TRUE(form.Check(message));
+    EXPECT_TRUE(StorePortChoice(form, store, map));
+    EXPECT_EQ(store.values[DeviceKey(1)], "rfc2217://[::1]:4001");
+    EXPECT_EQ(map.Device(1), "rfc2217://[::1]:4001");
+}
+
+TEST(FormPorts, ThePortPanelNamesAnAddressOnlyWhileDisconnected)
+{
+    EXPECT_EQ(PortPanelText(2, "rfc2217://10.0.0.5:4001", true), "COM2 rfc2217://10.0.0.5:4001");
+    EXPECT_EQ(PortPanelText(2, "rfc2217://10.0.0.5:4001", false), "COM2");
+    EXPECT_EQ(PortPanelText(1, "/dev/ttyUSB0", true), "COM1");
+}

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 
+#include "FormFixture.h"
 #include "ScriptedForm.h"
 #include "SentBytes.h"
 #include "SimProcess.h"
@@ -41,48 +42,10 @@ Codes Range(int first, int last)
     return codes;
 }
 
-struct Screens : ::testing::Test {
-    TUiThread ui;
-    TScriptedDialogs dialogs;
-    TScriptedValueDialogs values;
-    TScriptedCollectionDialogs collections;
-    std::unique_ptr<SimProcess> sim;
-    TMemorySettingsStore store;
-    TScriptedForm1View view;
-    std::unique_ptr<TForm1> form;
-    Strings busyTexts;
-    size_t mark = 0;
-
-    void TearDown() override { form.reset(); }
-
-    void Start(std::vector<std::string> simArgs = {})
-    {
-        sim = std::make_unique<SimProcess>(std::move(simArgs));
-        store.values[DeviceKey(1)] = sim->Path();
-        form = std::make_unique<TForm1>(view, store, "kv20rcfg");
-        TStatusPanel& busy = form->panelBusy;
-        busy.changed.Subscribe([this, &busy] { busyTexts.push_back(busy.Text()); });
-    }
+struct Screens : TFormFixture {
     // Connects on the tab `tab` (whose load then runs) and forgets what the
     // connection sent.
-    void Connect(const std::string& password, int tab = kTabMail)
-    {
-        view.currentTab = tab;
-        dialogs.AnswerPassword(password);
-        form->btnConnectClick();
-        ASSERT_NE(form->Session().mode, kModeDisconnected);
-        Mark();
-    }
-    void Mark()
-    {
-        mark = sim->BytesFromTool().size();
-        busyTexts.clear();
-        dialogs.Clear();
-    }
-    // What the tool sent since the last Mark.
-    std::string Sent() const { return sim->BytesFromTool().substr(mark); }
-    TCatalogue& C() { return form->Catalogue(); }
-    TScreens& S() { return form->Screens(); }
+    void Connect(const std::string& password, int tab = kTabMail) { ConnectOn(password, tab); }
     void Show(int tab)
     {
         view.currentTab = tab;

@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -33,8 +34,8 @@ namespace {
 // the line silent. Passes everything on to the watcher it replaces.
 class TStallBefore : public TLineObserver {
 public:
-    TStallBefore(TFormComm& comm, SimProcess& sim, std::string trigger)
-        : comm_(comm), sim_(sim), trigger_(std::move(trigger)), next_(comm.LineObserver())
+    TStallBefore(TFormComm& comm, SimProcess& sim, std::string trigger, int signal = SIGSTOP)
+        : comm_(comm), sim_(sim), trigger_(std::move(trigger)), signal_(signal), next_(comm.LineObserver())
     {
         comm_.SetLineObserver(this);
     }
@@ -55,7 +56,7 @@ public:
     void LineSent(const std::string& bytes, bool secret) override
     {
         if (bytes == trigger_ && !fired_.exchange(true))
-            ::kill(sim_.Pid(), SIGSTOP);
+            ::kill(sim_.Pid(), signal_);
         if (next_)
             next_->LineSent(bytes, secret);
     }
@@ -79,6 +80,7 @@ private:
     TFormComm& comm_;
     SimProcess& sim_;
     std::string trigger_;
+    int signal_;
     TLineObserver* next_;
     std::atomic<bool> fired_{false};
 };
@@ -175,17 +177,24 @@ TEST_F(SilentUnit, AStalledTabLoadGivesOneMessageAndTheExportReadsTheTabAgain)
     EXPECT_EQ(report.find(Utf8ToCp1251(TJoint1::kNotRead)), std::string::npos) << report;
 }
 
-// Stalled at the export's first read: the export ends with that one
-// message and starts no read of the tabs after it.
+const char* const kOldReport = "last week's report\r\n";
+
+// Stalled at the export's first read: the export ends with one message,
+// which says the report was not written and why, starts no read of the
+// tabs after it, and leaves the old report as it was.
 TEST_F(SilentUnit, AStalledExportGivesOneMessageAndReadsNoFurther)
 {
     Connect("7777", kTabNumbers);
+    const std::string path = dir / "settings.txt";
+    std::ofstream(path, std::ios::binary) << kOldReport;
     {
         TStallBefore stall(form->Comm(), *sim, "GET\r");
-        ExportTo(dir / "settings.txt");
+        ExportTo(path);
         EXPECT_TRUE(stall.Fired());
     }
-    EXPECT_EQ(dialogs.Messages(), (Strings{"SendGet: Bad Transactions"}));
+    EXPECT_EQ(dialogs.Messages(),
+              (Strings{std::string(kReportNotWritten) + "связь с устройством прервана.\nSendGet: Bad Transactions"}));
+    EXPECT_EQ(ReadFile(path), kOldReport);
     EXPECT_LE(Count(Sent(), "GET\r"), 1) << "no read after the silent one";
     for (int tab : {kTabGreetings, kTabTime, kTabMenu, kTabMail, kTabSysParams, kTabMessages})
         EXPECT_FALSE(form->loaded[static_cast<size_t>(tab)]) << tab;
@@ -197,6 +206,27 @@ TEST_F(SilentUnit, AStalledExportGivesOneMessageAndReadsNoFurther)
     form->TabShown(kTabTime);
     EXPECT_TRUE(dialogs.Messages().empty());
     EXPECT_TRUE(form->loaded[kTabTime]);
+}
+
+// The unit killed as the export reads the voice menus: one message saying
+// the report was not written, the old report byte for byte, no other file.
+TEST_F(SilentUnit, AnExportWhoseUnitIsKilledLeavesTheOldReport)
+{
+    Connect("7777", kTabNumbers);
+    const std::string path = dir / "settings.txt";
+    std::ofstream(path, std::ios::binary) << kOldReport;
+    {
+        TStallBefore kill(form->Comm(), *sim, "MENU\r", SIGKILL);
+        ExportTo(path);
+        EXPECT_TRUE(kill.Fired());
+    }
+    ASSERT_EQ(dialogs.Messages().size(), 1u) << ::testing::PrintToString(dialogs.Messages());
+    EXPECT_EQ(dialogs.Messages()[0].rfind(std::string(kReportNotWritten) + "связь с устройством прервана.", 0), 0u)
+        << dialogs.Messages()[0];
+    EXPECT_EQ(ReadFile(path), kOldReport);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()), 1);
+    EXPECT_EQ(form->Session().mode, kModeDisconnected);
+    EXPECT_EQ(form->BusyCount(), 0);
 }
 
 }  // namespace

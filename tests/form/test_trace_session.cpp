@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 
+#include "FormFixture.h"
 #include "ScriptedForm.h"
 #include "SimProcess.h"
 #include "tests/support/ScriptedCollectionDialogs.h"
@@ -23,25 +24,16 @@ using namespace kvtest;
 
 namespace {
 
-struct TraceSession : ::testing::Test {
-    TUiThread ui;
-    TScriptedDialogs dialogs;
-    TScriptedValueDialogs values;
-    TScriptedCollectionDialogs collections;
-    std::unique_ptr<SimProcess> sim;
-    TMemorySettingsStore store;
-    TScriptedForm1View view;
-    std::unique_ptr<TForm1> form;
-
-    void TearDown() override { form.reset(); }
+struct TraceSession : TFormFixture {
+    // The unit, or a device that is not one.
     void Start(std::vector<std::string> simArgs = {}, std::string device = {})
     {
         if (device.empty()) {
-            sim = std::make_unique<SimProcess>(std::move(simArgs));
-            device = sim->Path();
+            TFormFixture::Start(std::move(simArgs));
+            return;
         }
         store.values[DeviceKey(1)] = device;
-        form = std::make_unique<TForm1>(view, store, "kv20rcfg");
+        StartWindow();
     }
     // The only message shown, which must have details.
     const TScriptedDialogs::TShown Failure()

@@ -6,12 +6,17 @@
 // test time by sox.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <cstdlib>
+#include <set>
 
 #include "ScriptedForm.h"
 #include "SimProcess.h"
+#include "backup/Backup.h"
 #include "collections/File.h"
 #include "collections/MenuDlg.h"
 #include "collections/YModemU.h"
@@ -21,6 +26,7 @@
 #include "tests/support/SimState.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UiThread.h"
+#include "ui/FormBackup.h"
 #include "ui/FormVoice.h"
 #include "ui/Screens.h"
 #include "ui/Unit1.h"
@@ -35,6 +41,22 @@ namespace {
 std::string Text(const std::vector<uint8_t>& bytes)
 {
     return std::string(bytes.begin(), bytes.end());
+}
+
+// The transfer dialog shown, and served until it closes, as the window does.
+void ShowTransfer(TFormYMU& ymu)
+{
+    if (ymu.Show())
+        ServeUntil([&] { return ymu.Closed(); }, 120000);
+}
+
+// The messages shown so far, one a line, for a failure's explanation.
+std::string Shown(const TScriptedDialogs& dialogs)
+{
+    std::string text;
+    for (const std::string& message : dialogs.Messages())
+        text += message + "\n";
+    return text;
 }
 
 // The voice dialogs as a script: each preview is looked at and answered.
@@ -80,6 +102,7 @@ struct VoiceForm : ::testing::Test {
     TScriptedVoiceView voice;
     std::unique_ptr<TForm1> form;
     size_t mark = 0;
+    std::optional<std::string> oldTmp;
 
     void SetUp() override
     {
@@ -87,8 +110,22 @@ struct VoiceForm : ::testing::Test {
             GTEST_SKIP() << "sox is not installed: no sound files can be made";
         voice.cache = dir / "cache";
         view.voiceView = &voice;
+        // The conversion's private folders go to a temporary folder of this
+        // test's own, so that other tests' folders are not taken for ours.
+        const char* old = std::getenv("TMPDIR");
+        oldTmp = old ? std::optional<std::string>(old) : std::nullopt;
+        std::filesystem::create_directories(Tmp());
+        setenv("TMPDIR", Tmp().c_str(), 1);
     }
-    void TearDown() override { form.reset(); }
+    void TearDown() override
+    {
+        form.reset();
+        if (oldTmp)
+            setenv("TMPDIR", oldTmp->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    std::string Tmp() const { return dir / "tmp"; }
 
     std::string State() const { return dir / "unit.state"; }
     void Start()
@@ -217,7 +254,15 @@ TEST_F(VoiceForm, ASoundFileIsConvertedShownAndTheChosenPartReachesTheUnit)
         EXPECT_EQ(heard.samples.size(), static_cast<size_t>(kUnitRate));
         return true;
     };
+    // The converted file is sent from a private folder in the temporary one.
+    bool privateFolder = false;
+    view.onTransfer = [&](TFormYMU& ymu) {
+        for (const auto& e : std::filesystem::directory_iterator(Tmp()))
+            privateFolder |= e.path().filename().string().rfind("kvmanage-voice-", 0) == 0;
+        ShowTransfer(ymu);
+    };
     UploadMessage(cd);
+    EXPECT_TRUE(privateFolder);
     ASSERT_EQ(voice.previews, 1);
     EXPECT_EQ(C().sgMessages.Cell(1, 2), "greeting.wav");
 
@@ -232,7 +277,7 @@ TEST_F(VoiceForm, ASoundFileIsConvertedShownAndTheChosenPartReachesTheUnit)
     EXPECT_EQ(UnitFormatOfBytes(std::vector<uint8_t>(stored->begin(), stored->end())), TUnitFormat{});
     EXPECT_TRUE(dialogs.Messages().empty());
     // The converted file's private folder is gone again.
-    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+    for (const auto& e : std::filesystem::directory_iterator(Tmp()))
         EXPECT_EQ(e.path().filename().string().rfind("kvmanage-voice-", 0), std::string::npos) << e.path();
 }
 
@@ -299,9 +344,7 @@ TEST_F(VoiceForm, ListeningFetchesTheSlotOnceAndAgainWhenTheUnitsFileChanged)
     int transfers = 0;
     view.onTransfer = [&](TFormYMU& ymu) {
         ++transfers;
-        ymu.Show();
-        while (!ymu.Closed())
-            UiBridge().ProcessEvents(100);
+        ShowTransfer(ymu);
     };
     C().sgMessages.SetCurrent(1, 2);
     S().Click("btnMessageListen");
@@ -310,23 +353,158 @@ TEST_F(VoiceForm, ListeningFetchesTheSlotOnceAndAgainWhenTheUnitsFileChanged)
     ASSERT_EQ(voice.listened, (std::vector<std::string>{"first.wav", "first.wav"}));
     EXPECT_NEAR(voice.sounds[0].Seconds(), 1.0, 0.01);
     EXPECT_NEAR(ToneFrequency(voice.sounds[0], 100, 7900), 440, 2);
-    EXPECT_EQ(Text(ReadBytes(S().Voice().CachePath("sgMessages-2"))), Text(ReadBytes(first)));
+    EXPECT_EQ(Text(ReadBytes(S().Voice().Cache().Path(61))), Text(ReadBytes(first)));
+    EXPECT_EQ(S().Voice().Cache().Path(61), voice.cache + "/COM1/61");
     EXPECT_EQ(store.values["Software/kv20rm/VoiceFormat/COM1"], "wav-alaw") << "learnt from the fetched file";
+
+    // A new file of the same name and size: the unit's, not the cached one.
+    std::filesystem::create_directory(dir / "again");
+    const std::string same = dir / "again/first.wav";
+    ASSERT_EQ(Shell("sox -n -r 8000 -c 1 -e a-law -b 8 " + Quoted(same) + " synth 1 sine 1200"), 0);
+    ASSERT_EQ(std::filesystem::file_size(same), std::filesystem::file_size(first));
+    UploadMessage(same);
+    S().Click("btnMessageListen");
+    EXPECT_EQ(transfers, 3) << "the upload and the new fetch";
+    ASSERT_EQ(voice.sounds.size(), 3u);
+    EXPECT_NEAR(ToneFrequency(voice.sounds[2], 100, 7900), 1200, 2);
+    voice.listened.clear();
+    voice.sounds.clear();
 
     // Another file in the slot: fetched again.
     const std::string second = Make("second.wav", "-r 8000 -c 1 -e a-law -b 8", "synth 2 sine 880");
     UploadMessage(second);
     S().Click("btnMessageListen");
-    EXPECT_EQ(transfers, 3) << "the upload and the new fetch";
-    ASSERT_EQ(voice.listened.size(), 3u);
-    EXPECT_EQ(voice.listened[2], "second.wav");
-    EXPECT_NEAR(voice.sounds[2].Seconds(), 2.0, 0.01);
+    EXPECT_EQ(transfers, 5) << "the upload and the new fetch";
+    ASSERT_EQ(voice.listened.size(), 1u);
+    EXPECT_EQ(voice.listened[0], "second.wav");
+    EXPECT_NEAR(voice.sounds[0].Seconds(), 2.0, 0.01);
 
     // An empty slot plays nothing and fetches nothing.
     C().sgMessages.SetCurrent(1, 14);
     S().Click("btnMessageListen");
-    EXPECT_EQ(voice.listened.size(), 3u);
+    EXPECT_EQ(voice.listened.size(), 1u);
     EXPECT_TRUE(dialogs.Messages().empty());
+}
+
+TEST_F(VoiceForm, TheUnitsHeaderlessFactoryGreetingPlaysInTheDevicesEncoding)
+{
+    Start();
+    view.onTransfer = ShowTransfer;
+    // The day greeting the unit came with has no header; nothing has told
+    // the form the unit's format yet (WAV A-law is assumed).
+    view.currentTab = kTabGreetings;
+    form->TabShown(kTabGreetings);
+    C().sgGreetings.SetCurrent(0, 1);
+    S().Click("btnGreetListen");
+    EXPECT_TRUE(dialogs.Messages().empty()) << dialogs.Messages().front();
+    ASSERT_EQ(voice.listened, (std::vector<std::string>{"day.pcm"}));
+    EXPECT_NEAR(voice.sounds[0].Seconds(), 5.0, 0.01) << "8000 bytes a second";
+}
+
+// The backup buttons' view: every snapshot saved to the next name, every
+// table accepted as shown.
+struct TAcceptingBackupView : TBackupView {
+    std::deque<std::string> names;
+    std::string SnapshotSaveName() override { return next(); }
+    std::string SnapshotOpenName() override { return next(); }
+    bool ExecuteDifferences(TFormDifferences&) override { return true; }
+    void Progress(int, int, const std::string&) override {}
+    std::string next()
+    {
+        if (names.empty())
+            return {};
+        std::string name = names.front();
+        names.pop_front();
+        return name;
+    }
+};
+
+// The files of the device's cache folder, by name.
+std::set<std::string> CacheFiles(const std::string& folder)
+{
+    std::set<std::string> names;
+    if (std::filesystem::exists(folder))
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            names.insert(e.path().filename().string());
+    return names;
+}
+
+TEST_F(VoiceForm, ASnapshotWithItsVoiceFilesFillsTheCacheOneFileASlotAndARestoreLeavesNoStaleOne)
+{
+    // A unit without its factory recordings: only the files uploaded here,
+    // so that each snapshot fetches two short files.
+    std::ofstream(State()) << "kvsim-state 1\n";
+    Start();
+    UploadMessage(Make("first.wav", "-r 8000 -c 1 -e a-law -b 8", "synth 1 sine 440"));
+    C().sgMessages.SetCurrent(1, 3);
+    view.openNames.push_back(Make("third.wav", "-r 8000 -c 1 -e a-law -b 8", "synth 1 sine 660"));
+    S().Click("btnMessageUpload");
+    ASSERT_EQ(C().sgMessages.Cell(1, 2), "first.wav") << Shown(dialogs);
+    ASSERT_EQ(C().sgMessages.Cell(1, 3), "third.wav") << Shown(dialogs);
+    ASSERT_TRUE(dialogs.Messages().empty()) << Shown(dialogs);
+    int transfers = 0;
+    view.onTransfer = [&](TFormYMU& ymu) {
+        ++transfers;
+        ShowTransfer(ymu);
+    };
+    TAcceptingBackupView backupView;
+    TFormBackup buttons(*form, backupView);
+    auto snapshot = [&](const std::string& name) {
+        backupView.names.push_back(dir / name);
+        collections.AnswerYesNo(true);  // with the voice files
+        buttons.btnSnapshotClick();
+        TSnapshot taken;
+        std::string error;
+        EXPECT_TRUE(TBackup(form->Unit()).Load(dir / name, taken, error)) << error;
+        return taken;
+    };
+    const TSnapshot taken = snapshot("unit.kvs");
+    ASSERT_TRUE(taken.files.count(61) && taken.files.count(62));
+    EXPECT_EQ(taken.files.at(61).name, "first.wav");
+    // Every file the snapshot took, and nothing else, is in the cache.
+    const TVoiceCache cache = S().Voice().Cache();
+    const std::string folder = voice.cache + "/COM1";
+    std::set<std::string> expected;
+    for (const auto& [code, values] : taken.files) {
+        if (values.name.empty())
+            continue;
+        const std::string path = cache.Path(code);
+        expected.insert(std::filesystem::path(path).filename().string());
+        expected.insert(std::filesystem::path(path).filename().string() + ".info");
+        EXPECT_EQ(Text(ReadBytes(path)), Text(ReadBytes(VoiceFilePath(dir / "unit.kvs", code, values.name))));
+        EXPECT_TRUE(cache.Holds(code, values.name, values.size)) << code;
+    }
+    EXPECT_EQ(CacheFiles(folder), expected);
+    EXPECT_TRUE(dialogs.Messages().empty()) << Shown(dialogs);
+
+    // Played from the cache: no fetch.
+    const int afterSnapshot = transfers;
+    C().sgMessages.SetCurrent(1, 3);
+    S().Click("btnMessageListen");
+    EXPECT_EQ(transfers, afterSnapshot);
+    ASSERT_EQ(voice.sounds.size(), 1u);
+    EXPECT_NEAR(ToneFrequency(voice.sounds[0], 100, 7900), 660, 2);
+
+    // Snapshots taken again do not add to it.
+    snapshot("again.kvs");
+    snapshot("and-again.kvs");
+    EXPECT_EQ(CacheFiles(folder), expected);
+
+    // Slot 61 changed on the unit and listened to, then restored from the
+    // snapshot: its cached file is dropped, and the restored one is fetched.
+    UploadMessage(Make("longer.wav", "-r 8000 -c 1 -e a-law -b 8", "synth 2 sine 880"));
+    C().sgMessages.SetCurrent(1, 2);
+    S().Click("btnMessageListen");
+    ASSERT_EQ(voice.sounds.size(), 2u);
+    EXPECT_NEAR(voice.sounds[1].Seconds(), 2.0, 0.01);
+    backupView.names.push_back(dir / "unit.kvs");
+    buttons.btnRestoreClick();
+    EXPECT_EQ(C().sgMessages.Cell(1, 2), "first.wav") << Shown(dialogs);
+    EXPECT_FALSE(std::filesystem::exists(cache.Path(61)));
+    S().Click("btnMessageListen");
+    ASSERT_EQ(voice.sounds.size(), 3u);
+    EXPECT_NEAR(ToneFrequency(voice.sounds[2], 100, 7900), 440, 2);
+    EXPECT_EQ(Text(ReadBytes(cache.Path(61))), Text(ReadBytes(dir / "first.wav")));
 }
 
 }  // namespace

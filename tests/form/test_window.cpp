@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 
+#include "FormFixture.h"
 #include "ScriptedForm.h"
 #include "SimProcess.h"
 #include "tests/support/ScriptedDialogs.h"
@@ -19,18 +21,7 @@ namespace {
 const std::string kLogout = std::string(5, '\x18') + std::string(9, '\r');
 using Strings = std::vector<std::string>;
 
-struct Window : ::testing::Test {
-    TUiThread ui;
-    TScriptedDialogs dialogs;
-    std::unique_ptr<SimProcess> sim;
-    TMemorySettingsStore store;
-    TScriptedForm1View view;
-    std::unique_ptr<TForm1> form;
-    Strings busyTexts;
-
-    void TearDown() override { form.reset(); }
-
-    // The unit on COM1 (or another port), the window started.
+struct Window : TFormFixture {
     void Start(std::vector<std::string> simArgs = {}, int port = 1)
     {
         sim = std::make_unique<SimProcess>(std::move(simArgs));
@@ -39,33 +30,34 @@ struct Window : ::testing::Test {
             store.values[kComPortKey] = std::to_string(port);
         StartWindow();
     }
-    void StartWindow()
-    {
-        form = std::make_unique<TForm1>(view, store, "/opt/kvmanage/bin/kv20rcfg");
-        TStatusPanel& busy = form->panelBusy;
-        busy.changed.Subscribe([this, &busy] { busyTexts.push_back(busy.Text()); });
-    }
+    void StartWindow() { TFormFixture::StartWindow("/opt/kvmanage/bin/kv20rcfg"); }
     void Connect(const std::string& password)
     {
         dialogs.AnswerPassword(password);
         form->btnConnectClick();
     }
-    // Controls of the tab pages that the view saw enabled / disabled.
-    int TabControlsEnabled(bool enabled)
+    // The buttons the seven tab pages of the window hold, and the mail
+    // grid, which is disabled rather than detached; "Изменить" of the
+    // greeting replacement (btnGreetOverride) stays enabled and is not here.
+    static const Strings& PageControls()
     {
-        int n = 0;
-        for (const auto& c : TForm1::TabControls())
-            if (!c.doubleClick && c.name != std::string("cbHoliday") && view.Enabled(c.name) == enabled)
-                ++n;
-        return n;
+        static const Strings names{
+            "btnAddNum",  "btnAddGroup",   "btnDelNum",        "btnDelGroup",        "btnOpCode",
+            "btnOpNumDay", "btnOpNumNight", "btnFaxNum",        "btnAdmPwd",          "btnGreetUpload",
+            "btnGreetDownload", "btnGreetDelete", "btnSetTime", "btnMenuUpload",      "btnMenuDownload",
+            "btnMenuDelete", "btnMailCreate", "btnMailEdit",    "btnMailDelete",      "sgMail",
+            "btnSysParams", "btnMessageUpload", "btnMessageDownload", "btnMessageDelete",
+        };
+        return names;
     }
-    int TabControls()
+    // The page controls the view did not see in that state.
+    Strings NotInState(bool enabled)
     {
-        int n = 0;
-        for (const auto& c : TForm1::TabControls())
-            if (!c.doubleClick && c.name != std::string("cbHoliday"))
-                ++n;
-        return n;
+        Strings wrong;
+        for (const std::string& name : PageControls())
+            if (view.Enabled(name) != enabled)
+                wrong.push_back(name);
+        return wrong;
     }
 };
 
@@ -86,7 +78,7 @@ TEST_F(Window, StartsDisconnectedReadyWithTheStoredPortAndEverythingLocked)
     EXPECT_EQ(view.Enabled("btnPort"), true);
     EXPECT_EQ(view.Enabled("btnExport"), false);
     EXPECT_EQ(view.Enabled("btnDisconnect"), false);
-    EXPECT_EQ(TabControlsEnabled(false), TabControls());
+    EXPECT_EQ(NotInState(false), Strings{});
     EXPECT_FALSE(form->Catalogue().cbHoliday.Enabled());
     for (const char* grid : {"sgTime", "sgGreetings", "sgMenu", "sgSysParams", "sgGreetOverride", "sgMessages"})
         EXPECT_FALSE(form->DoubleClickAttached(grid)) << grid;
@@ -122,12 +114,12 @@ TEST_F(Window, ConnectingShowsTheModeAndVersionAndUnlocksTheTabsWithOneReady)
     EXPECT_EQ(view.Enabled("btnPort"), false);
     EXPECT_EQ(view.Enabled("btnDisconnect"), true);
     EXPECT_EQ(view.Enabled("btnExport"), true);
-    EXPECT_EQ(TabControlsEnabled(true), TabControls());
+    EXPECT_EQ(NotInState(true), Strings{});
     EXPECT_TRUE(form->Catalogue().cbHoliday.Enabled());
     EXPECT_TRUE(form->DoubleClickAttached("sgSysParams"));
     // The marks are cleared and the current tab is shown again.
-    for (bool mark : form->loaded)
-        EXPECT_FALSE(mark);
+    for (bool read : form->loaded)
+        EXPECT_FALSE(read);
     EXPECT_EQ(view.selectedTabs, (std::vector<int>{-1, kTabSysParams}));
     EXPECT_TRUE(dialogs.Messages().empty());
 
@@ -137,7 +129,7 @@ TEST_F(Window, ConnectingShowsTheModeAndVersionAndUnlocksTheTabsWithOneReady)
     EXPECT_EQ(form->Panel(2).Text(), "Отключено");
     EXPECT_EQ(busyTexts, (Strings{"Передача данных", "Готово"}));
     EXPECT_EQ(view.Enabled("btnConnect"), true);
-    EXPECT_EQ(TabControlsEnabled(false), TabControls());
+    EXPECT_EQ(NotInState(false), Strings{});
     EXPECT_NE(sim->BytesFromTool().rfind(kLogout), std::string::npos);
 
     Connect("7777");
@@ -247,6 +239,30 @@ TEST_F(Window, ThePortDialogStoresOnlyOnOkAndOnlyWhileDisconnected)
     EXPECT_EQ(view.portDialogs, 3);
 }
 
+TEST_F(Window, AMalformedAddressIsRefusedWithTheDialogAgainAndAGoodOneShowsInThePortPanel)
+{
+    Start();
+    store.writes.clear();
+    view.portAnswers.push_back([](TFormPorts& f) {
+        f.Select(1);
+        f.SetAddress("rfc2217://10.0.0.5");
+        return true;
+    });
+    view.portAnswers.push_back([](TFormPorts& f) {
+        EXPECT_EQ(f.Port(), 2) << "the dialog again, as the user left it";
+        EXPECT_EQ(f.Device(), "rfc2217://10.0.0.5");
+        f.SetAddress("rfc2217://10.0.0.5:4001");
+        return true;
+    });
+    form->btnPortClick();
+    EXPECT_EQ(view.portDialogs, 2);
+    EXPECT_EQ(dialogs.Messages(), (Strings{"Неверный адрес сервера \"rfc2217://10.0.0.5\": не указан порт после "
+                                          "двоеточия.\nПример: rfc2217://192.168.1.20:4001 или tcp://192.168.1.20:4001."}));
+    EXPECT_EQ(store.values[DeviceKey(2)], "rfc2217://10.0.0.5:4001");
+    EXPECT_EQ(form->Session().port, 2);
+    EXPECT_EQ(form->Panel(1).Text(), "COM2 rfc2217://10.0.0.5:4001");
+}
+
 TEST_F(Window, AHandlerInsideANestedLoopHoldsTheCloseUntilItReturns)
 {
     Start();
@@ -295,6 +311,95 @@ TEST_F(Window, ClosingWhileDisconnectedSendsNothing)
     Start();
     form->Close();
     EXPECT_EQ(sim->BytesFromTool(), "");
+}
+
+}  // namespace
+
+namespace {
+
+// "Подключиться" from the fleet's list: another unit's device on the
+// current port, with the unit's password and no question unless refused.
+TEST_F(Window, ConnectToADeviceWithItsPasswordLeavesTheUnitBeforeAndAsksOnlyWhenRefused)
+{
+    Start();
+    SimProcess other;
+    ASSERT_TRUE(form->ConnectTo(sim->Path(), "7777"));
+    EXPECT_EQ(form->Session().mode, kModeSystem);
+    EXPECT_TRUE(dialogs.Messages().empty());
+
+    // Connected: the session ends on the unit before, the port opens the other.
+    ASSERT_TRUE(form->ConnectTo(other.Path(), "1234"));
+    EXPECT_EQ(form->Session().mode, kModeAdmin);
+    EXPECT_EQ(form->PortDevice(), other.Path());
+    EXPECT_EQ(store.values[DeviceKey(1)], other.Path());
+    EXPECT_EQ(form->Panel(2).Text(), "Режим: Администратор");
+    EXPECT_NE(sim->BytesFromTool().rfind(kLogout), std::string::npos);
+    EXPECT_EQ(form->BusyCount(), 0);
+
+    // A password the unit refuses: its warning, then the usual question.
+    form->btnDisconnectClick();
+    form->Session().WaitIdle();
+    dialogs.AnswerPassword("7777");
+    ASSERT_TRUE(form->ConnectTo(sim->Path(), "0000"));
+    EXPECT_EQ(dialogs.Messages(), (Strings{"Неверный пароль! Повторите ввод."}));
+    EXPECT_EQ(form->Session().mode, kModeSystem);
+    EXPECT_EQ(form->PortDevice(), sim->Path());
+
+    // Busy or without a device, nothing starts.
+    form->BeginBusy();
+    EXPECT_FALSE(form->ConnectTo(other.Path(), "1234"));
+    form->EndBusy();
+    EXPECT_FALSE(form->ConnectTo("", "1234"));
+    EXPECT_EQ(form->PortDevice(), sim->Path());
+}
+
+// A view that fails while the window starts (a widget the toolkit could not
+// make, say), once.
+class TFailingView : public TScriptedForm1View {
+public:
+    void SetControlEnabled(const std::string& name, bool enabled) override
+    {
+        if (fail) {
+            fail = false;
+            throw std::runtime_error("no such widget: " + name);
+        }
+        TScriptedForm1View::SetControlEnabled(name, enabled);
+    }
+    bool fail = true;
+};
+
+// A start-up step that throws after the unit, and with it the port owner,
+// was made: nothing of the window stays behind, no port owner is left for
+// the jobs to reach, and a window started afterwards works.
+TEST_F(Window, AStartUpThatThrowsLeavesNoPortOwnerAndAnotherWindowStarts)
+{
+    sim = std::make_unique<SimProcess>();
+    store.values[DeviceKey(1)] = sim->Path();
+    TFailingView failing;
+    EXPECT_THROW(TForm1(failing, store, "kv20rcfg"), std::runtime_error);
+    EXPECT_FALSE(FormCommExists());
+    EXPECT_THROW(FormComm(), std::logic_error);
+
+    StartWindow();
+    EXPECT_TRUE(IsFormComm(form->Comm()));
+    Connect("1234");
+    EXPECT_EQ(form->Session().mode, kModeAdmin);
+    EXPECT_TRUE(dialogs.Messages().empty());
+}
+
+TEST_F(Window, ASecondWindowInOneProcessIsRefused)
+{
+    Start();
+    TScriptedForm1View other;
+    try {
+        TForm1 second(other, store, "kv20rcfg");
+        FAIL() << "a second window was made";
+    } catch (const std::logic_error& e) {
+        EXPECT_STREQ(e.what(), TUnit::kSecondUnit);
+    }
+    EXPECT_TRUE(IsFormComm(form->Comm()));
+    Connect("1234");
+    EXPECT_EQ(form->Session().mode, kModeAdmin);
 }
 
 }  // namespace

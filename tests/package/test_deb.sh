@@ -48,7 +48,7 @@ echo "version: $version"
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "version $version is not MAJOR.MINOR.PATCH"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "depends: $depends"
-for lib in libc6 libstdc++6 libqt6widgets6 libqt6core6 libudev1 libsndfile1 libsoxr0 libebur128-1; do
+for lib in libc6 libstdc++6 libqt6widgets6 libqt6core6 libudev1 libsndfile1 libsoxr0 libebur128-1 libqt6keychain1; do
     grep -q "\b$lib\b" <<<"$depends" || fail "$lib is not among the dependencies"
 done
 

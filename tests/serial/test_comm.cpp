@@ -18,6 +18,8 @@
 
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
+#include "tests/support/UiThread.h"
+#include "tests/support/FdBytes.h"
 
 int PtyOutputSpeed(int fd);
 
@@ -93,35 +95,12 @@ std::vector<uint8_t> RandomBytes(size_t n, unsigned seed)
     return v;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t n)
-{
-    while (n > 0) {
-        const ssize_t w = write(fd, data, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
+using kvtest::WriteAll;
 
-// Reads until n bytes came or nothing came for idleMs.
+// What came back, as bytes.
 std::vector<uint8_t> ReadUpTo(int fd, size_t n, int idleMs)
 {
-    std::vector<uint8_t> out;
-    uint8_t buf[4096];
-    while (out.size() < n) {
-        pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, idleMs) <= 0)
-            break;
-        const ssize_t r = read(fd, buf, std::min(sizeof buf, n - out.size()));
-        if (r <= 0)
-            break;
-        out.insert(out.end(), buf, buf + r);
-    }
-    return out;
+    return kvtest::ReadUpTo<std::vector<uint8_t>>(fd, n, idleMs);
 }
 
 class TRecorder : public TVaCommComponent {
@@ -162,18 +141,7 @@ protected:
         SetApplicationExceptionHandler(nullptr);
         SetUiBridge(nullptr);
     }
-    // Runs hand-overs on this (the UI) thread until pred holds or ms pass.
-    bool PumpUntil(const std::function<bool()>& pred, int ms)
-    {
-        const uint64_t end = TickMs() + static_cast<uint64_t>(ms);
-        while (!pred()) {
-            const uint64_t now = TickMs();
-            if (now >= end)
-                return false;
-            bridge.ProcessEvents(static_cast<int>(std::min<uint64_t>(end - now, 20)));
-        }
-        return true;
-    }
+    bool PumpUntil(const std::function<bool()>& pred, int ms) { return kvtest::ServeUntil(pred, ms); }
     // CPU the whole process uses while this thread serves hand-overs for ms,
     // as an idle UI thread does.
     double CpuWhilePumping(int ms)

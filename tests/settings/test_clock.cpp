@@ -146,6 +146,40 @@ TEST(ClockDialog, ReadFailuresKeepTheControlsAndStopTheReading)
     }
 }
 
+TEST(ClockDialog, ASilentLineDisablesWritingAndARefusedReplyDoesNot)
+{
+    struct Case {
+        std::vector<std::string> args;
+        bool writable;
+    } cases[] = {
+        {{"--drop-echo", "GET"}, false},
+        {{"--mute", "GET"}, false},
+        // The unit answers, with a date that is none: the line is fine.
+        {{"--clock", "010128000000", "--replace", "0101*", "311399256199"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        TUnitSession u(c.args);
+        TKvMenu::TAction action(u.session);
+        TFormClock form(u.session);
+        int told = 0;
+        form.onWritesEnded = [&] { ++told; };
+        form.Show();
+        EXPECT_TRUE(form.CanWrite());
+        form.Tick();
+        u.session.WaitIdle();
+        EXPECT_FALSE(form.Tick());
+        EXPECT_EQ(form.CanWrite(), c.writable);
+        EXPECT_EQ(told, c.writable ? 0 : 1);
+        form.btnApplyClick();
+        u.session.WaitIdle();
+        // Whatever can still be written is; nothing is sent on a silent line.
+        EXPECT_EQ(Count(u.Sent(), "SET\r"), c.writable ? 1 : 0);
+        EXPECT_EQ(u.Messages().size(), 1u);
+        form.Close();
+    }
+}
+
 TEST(ClockDialog, UserEditStopsTheRefreshAndApplyWritesWhatIsShown)
 {
     TUnitSession u({"--clock", "070326090530"});

@@ -3,28 +3,9 @@
 #include "collections/YModemU.h"
 #include "serial/UiBridge.h"
 #include "settings/Clock.h"
+#include "tests/support/UiThread.h"
 
 namespace kv {
-
-std::optional<std::string> TMemorySettingsStore::Value(const std::string& key) const
-{
-    auto it = values.find(key);
-    if (it == values.end())
-        return std::nullopt;
-    return it->second;
-}
-
-void TMemorySettingsStore::SetValue(const std::string& key, const std::string& value)
-{
-    values[key] = value;
-    writes.push_back(key + "=" + value);
-}
-
-void TMemorySettingsStore::Remove(const std::string& key)
-{
-    values.erase(key);
-    writes.push_back("-" + key);
-}
 
 void TScriptedForm1View::SetBusyLook(bool busy)
 {
@@ -85,9 +66,7 @@ void TScriptedForm1View::ExecuteTransfer(TFormYMU& form)
         return;
     // The modal dialog's own loop: UI work until the form closes itself,
     // bounded so a transfer that never ends fails the test instead of hanging it.
-    const uint64_t until = TickMs() + 120000;
-    while (!form.Closed() && TickMs() < until)
-        UiBridge().ProcessEvents(100);
+    kvtest::ServeUntil([&] { return form.Closed(); }, 120000);
 }
 
 void TScriptedForm1View::ExecuteClock(TFormClock& form)

@@ -1,6 +1,7 @@
 // A main window without widgets, for tests of TForm1 and the screens: a
 // TForm1View that records what the form asked of it and answers its dialogs
-// from a script, and a settings store in memory.
+// from a script. The settings store in memory is TMemorySettingsStore
+// (ui/SettingsStore.h).
 #pragma once
 
 #include <deque>
@@ -14,17 +15,6 @@
 #include "ui/SettingsStore.h"
 
 namespace kv {
-
-class TMemorySettingsStore : public TSettingsStore {
-public:
-    std::optional<std::string> Value(const std::string& key) const override;
-    void SetValue(const std::string& key, const std::string& value) override;
-    void Remove(const std::string& key) override;
-
-    std::map<std::string, std::string> values;
-    // Every SetValue and Remove, as "key=value" and "-key".
-    std::vector<std::string> writes;
-};
 
 class TScriptedForm1View : public TForm1View {
 public:

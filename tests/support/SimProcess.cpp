@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -210,6 +211,35 @@ std::string SimProcess::BytesFromTool() const {
   for (const auto& r : Transcript())
     if (r.dir == TranscriptRecord::Dir::FromTool) all += r.bytes;
   return all;
+}
+
+bool SimProcess::WaitFromTool(const std::string& text, size_t from, int timeoutMs) const {
+  const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) Fail("inotify_init1");
+  if (inotify_add_watch(fd, logPath_.c_str(), IN_MODIFY | IN_CLOSE_WRITE) < 0) {
+    close(fd);
+    Fail("inotify_add_watch " + logPath_);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  bool found = false;
+  for (;;) {
+    // Watched first, then read: a write between the two still wakes us.
+    const std::string bytes = BytesFromTool();
+    if (bytes.size() > from && bytes.find(text, from) != std::string::npos) {
+      found = true;
+      break;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+    char events[4096];
+    while (read(fd, events, sizeof events) > 0) {
+    }
+  }
+  close(fd);
+  return found;
 }
 
 std::string SimProcess::BytesFromUnit() const {

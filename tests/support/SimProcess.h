@@ -51,6 +51,10 @@ class SimProcess {
   // Every byte the unit sent, in order (each is logged just before it is
   // written, so whatever the tool has received is already here).
   std::string BytesFromUnit() const;
+  // Waits until the bytes from the tool hold `text` at or after `from`, or
+  // `timeoutMs` has passed; woken by each write to the transcript. True
+  // when the text came.
+  bool WaitFromTool(const std::string& text, size_t from, int timeoutMs) const;
 
   // Ends the simulator (closes its standard input; kills it when it has not
   // ended within `timeoutMs`). Returns true when it ended by itself with

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
+#include <functional>
 
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
+#include "serial/VaSync.h"
 
 namespace kvtest {
 
@@ -43,5 +47,21 @@ public:
 
     kv::TQueueUiBridge bridge;
 };
+
+// Serves the hand-overs to this (the UI) thread through the installed bridge
+// until done holds or ms pass; whether done held. The tests' one way of
+// waiting on the UI thread for what other threads hand over.
+inline bool ServeUntil(const std::function<bool()>& done, int ms)
+{
+    const uint64_t deadline = kv::TickMs() + static_cast<uint64_t>(ms);
+    for (;;) {
+        if (done())
+            return true;
+        const uint64_t now = kv::TickMs();
+        if (now >= deadline)
+            return done();
+        kv::UiBridge().ProcessEvents(static_cast<int>(std::min<uint64_t>(deadline - now, 20)));
+    }
+}
 
 }  // namespace kvtest

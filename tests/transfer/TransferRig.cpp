@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "transfer/VaCrc.h"
+#include "tests/support/UiThread.h"
 
 extern char** environ;
 
@@ -461,15 +462,7 @@ int TEngine::ErrorsWith(int code) const
 
 bool PumpUntil(const std::function<bool()>& done, int ms)
 {
-    const uint64_t deadline = kv::TickMs() + static_cast<uint64_t>(ms);
-    for (;;) {
-        if (done())
-            return true;
-        const uint64_t now = kv::TickMs();
-        if (now >= deadline)
-            return done();
-        kv::UiBridge().ProcessEvents(static_cast<int>(std::min<uint64_t>(deadline - now, 50)));
-    }
+    return kvtest::ServeUntil(done, ms);
 }
 
 // --- frames -------------------------------------------------------------------------------

@@ -33,6 +33,13 @@ inline const std::string g_config = [] {
     std::string dir = (std::filesystem::temp_directory_path() / ("kv-ui-window-" + std::to_string(getpid()))).string();
     std::filesystem::create_directories(dir);
     setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    // Gone with the test program.
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(std::filesystem::temp_directory_path() /
+                                        ("kv-ui-window-" + std::to_string(getpid())),
+                                    ec);
+    });
     return dir;
 }();
 

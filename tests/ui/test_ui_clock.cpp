@@ -96,5 +96,40 @@ TEST(ClockDialog, LiveDisplayEditsApplyComputerAndClose)
     EXPECT_TRUE(dialog.isNull());
 }
 
+TEST(ClockDialog, ASilentLineLeavesTheWritingButtonsDisabled)
+{
+    test::TQtUnitSession unit({"--mute", "GET"});
+    TKvMenu::TAction action(unit.session);
+    TFormClock form(unit.session);
+    bool applyEnabled = true, compEnabled = true, cancelEnabled = false;
+    unit.answers.Add([&](QWidget* d) {
+        QTimer::singleShot(30000, d, [d] { QTest::keyClick(d, Qt::Key_Escape); });
+        // The dialog's own handler disables the buttons; the test looks
+        // once it has, then closes the dialog as the user would.
+        const std::function<void()> disable = form.onWritesEnded;
+        ASSERT_TRUE(disable);
+        form.onWritesEnded = [&, disable, d] {
+            disable();
+            QMetaObject::invokeMethod(
+                d,
+                [&, d] {
+                    applyEnabled = d->findChild<QPushButton*>("btnApply")->isEnabled();
+                    compEnabled = d->findChild<QPushButton*>("btnComp")->isEnabled();
+                    cancelEnabled = d->findChild<QPushButton*>("btnCancel")->isEnabled();
+                    QTest::mouseClick(d->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+                },
+                Qt::QueuedConnection);
+        };
+    });
+    TClockDialog::Execute(form, nullptr);
+    unit.session.WaitIdle();
+
+    EXPECT_FALSE(applyEnabled);
+    EXPECT_FALSE(compEnabled);
+    EXPECT_TRUE(cancelEnabled);
+    EXPECT_EQ(unit.messages.Messages().size(), 1u);
+    EXPECT_EQ(Count(unit.sim.BytesFromTool(), "SET\r"), 0u);
+}
+
 }  // namespace
 }  // namespace kv

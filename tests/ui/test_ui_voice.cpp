@@ -169,12 +169,13 @@ TEST_F(WindowVoice, AnMp3ForUploadIsPreviewedAndReachesTheUnitAsTheConvertedFile
     EXPECT_EQ(GreetingName(1), QStringLiteral("greeting.wav"));
     const auto stored = kvtest::SimStoredFile(State(), "greeting.wav");
     ASSERT_TRUE(stored);
-    EXPECT_EQ(*stored, Text(Chain(mp3, nullptr)));
-#ifdef KVVOICE_PATH
+    // The same bytes as the kvvoice program writes for the same file.
     const std::string converted = dir / "kvvoice.wav";
     ASSERT_EQ(Shell(std::string(KVVOICE_PATH) + " convert " + Quoted(mp3) + " " + Quoted(converted)), 0);
-    EXPECT_EQ(*stored, Text(kvtest::ReadBytes(converted))) << "the same bytes as kvvoice convert";
-#endif
+    const std::vector<uint8_t> fromKvvoice = kvtest::ReadBytes(converted);
+    EXPECT_GT(fromKvvoice.size(), 2u * 8000u);
+    EXPECT_EQ(*stored, Text(fromKvvoice)) << "the same bytes as kvvoice convert";
+    EXPECT_EQ(*stored, Text(Chain(mp3, nullptr)));
 }
 
 TEST_F(WindowVoice, ASelectionMadeWithTheMouseAndAFadeGoToTheUnit)

@@ -132,6 +132,43 @@ TEST_F(Window, FrameHasThePagesButtonsAndPanelsInOrderAndKeepsItsSize)
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+TEST_F(Window, EveryButtonOfEveryPageIsLockedUntilConnectedAndAgainAfter)
+{
+    Start();
+    // The pages' own buttons, whatever they are called and however many.
+    auto pageButtons = [this] {
+        QList<QPushButton*> all;
+        for (int i = 0; i < W().PageControl()->count(); ++i)
+            all += W().Page(i)->findChildren<QPushButton*>();
+        return all;
+    };
+    // The one exception: "Редактировать" above the greeting replacement
+    // grid is not locked with the others.
+    auto enabledNames = [&](bool enabled) {
+        QStringList names;
+        for (QPushButton* b : pageButtons())
+            if (b->isEnabled() == enabled && b->objectName() != QStringLiteral("btnGreetOverride"))
+                names << b->objectName();
+        return names;
+    };
+    ASSERT_GE(pageButtons().size(), 30);
+    EXPECT_EQ(enabledNames(true), QStringList()) << "disconnected";
+
+    TypePassword("1234");
+    Connect();
+    ASSERT_EQ(PanelText(2), QStringLiteral("Режим: Администратор"));
+    EXPECT_EQ(enabledNames(false), QStringList()) << "connected";
+
+    QTest::mouseClick(Button("btnDisconnect"), Qt::LeftButton);
+    W().Form().Session().WaitIdle();
+    ASSERT_EQ(PanelText(2), QStringLiteral("Отключено"));
+    EXPECT_EQ(enabledNames(true), QStringList()) << "disconnected again";
+    auto* greetOverride = W().findChild<QPushButton*>(QStringLiteral("btnGreetOverride"));
+    ASSERT_NE(greetOverride, nullptr);
+    EXPECT_TRUE(greetOverride->isEnabled());
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(Window, ThePortDialogShowsAndStoresThePortAndItsDeviceOnlyOnOk)
 {
     {

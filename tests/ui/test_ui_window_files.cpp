@@ -92,7 +92,7 @@ struct WindowFiles : test::TWindowTest {
     // to its lines (whole line for whole line).
     std::string SnapshotEdited(const std::string& name, const std::vector<std::pair<std::string, std::string>>& edits)
     {
-        TBackup backup(W().Form());
+        TBackup backup(W().Form().Unit());
         TSnapshot snapshot;
         std::string error;
         EXPECT_TRUE(backup.ReadUnit(snapshot, true, error)) << error;

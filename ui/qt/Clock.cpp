@@ -71,6 +71,12 @@ TClockDialog::TClockDialog(TFormClock& form, QWidget* parent) : TJobDialog(paren
     // The unit went away (the session has shown its one message): the
     // dialog closes, and the window is usable again.
     form.onSessionEnded = [this] { QTimer::singleShot(0, this, [this] { close(); }); };
+    // The line went silent under the dialog (its one message shown): the
+    // buttons that would write say that nothing can be written any more.
+    form.onWritesEnded = [btnApply, btnComp] {
+        btnApply->setEnabled(false);
+        btnComp->setEnabled(false);
+    };
 }
 
 TClockDialog::~TClockDialog()
@@ -80,8 +86,10 @@ TClockDialog::~TClockDialog()
 
 void TClockDialog::releaseViews()
 {
-    if (form_)
+    if (form_) {
         form_->onSessionEnded = nullptr;
+        form_->onWritesEnded = nullptr;
+    }
     delete pickerView_;
     delete calendarView_;
     delete timer_;
@@ -130,6 +138,7 @@ void TClockDialog::close()
     TFormClock* form = form_;
     form_ = nullptr;
     form->onSessionEnded = nullptr;
+    form->onWritesEnded = nullptr;
     form->Close();  // stops the live display, waits for a job still running
     QDialog::reject();
     deleteLater();

@@ -1,5 +1,7 @@
 #include "ui/qt/DeviceWatch.h"
 
+#include "serial/VaNet.h"
+
 #include <QFont>
 #include <QLabel>
 #include <QSocketNotifier>
@@ -53,7 +55,11 @@ void ShowDevicePresence(QLabel& panel, const TSerialDeviceList& list, const std:
     font.setBold(present != nullptr);
     panel.setFont(font);
     QString tip;
-    if (disconnected && !device.empty()) {
+    if (disconnected && IsVaNetAddress(device)) {
+        // Nothing of this computer: whether the server is there shows on
+        // connecting.
+        tip = QStringLiteral("%1: сервер последовательных портов").arg(QString::fromStdString(device));
+    } else if (disconnected && !device.empty()) {
         tip = present ? QStringLiteral("%1 подключено: %2")
                             .arg(QString::fromStdString(device), QString::fromStdString(present->Description()))
                       : QStringLiteral("%1 не подключено").arg(QString::fromStdString(device));

@@ -18,6 +18,7 @@
 #include "ui/qt/DeviceWatch.h"
 #include "ui/qt/DialogKit.h"
 #include "ui/qt/FileDialogs.h"
+#include "ui/qt/FleetDialog.h"
 #include "ui/qt/PortsDialog.h"
 #include "ui/qt/TabPages.h"
 #include "ui/qt/TraceDialog.h"
@@ -49,6 +50,7 @@ TMainWindow::TMainWindow(TSettingsStore& store, const std::string& executable, Q
         const std::string name = b.name;
         connect(Button(b.name), &QPushButton::clicked, this, [this, name] { backup_->Click(name); });
     }
+    connect(Button(kFleetButton.name), &QPushButton::clicked, this, [this] { ShowFleet(); });
     connect(pages_, &QTabWidget::currentChanged, this, [this](int index) { form_->TabShown(index); });
 
     modeTicket_ = form_->modeShown.Subscribe([this] { showDevicePresence(); });
@@ -151,7 +153,18 @@ QLayout* TMainWindow::buildBackupRow()
     for (const auto& b : TFormBackup::Buttons())
         addButton(row, b);
     row->addStretch(1);
+    addButton(row, kFleetButton);
     return row;
+}
+
+void TMainWindow::ShowFleet()
+{
+    if (form_->Closed() || form_->BusyCount() > 0)
+        return;
+    TFleetDialog dialog(*form_, *backup_, secrets_, this);
+    if (!fleetProgram_.empty())
+        dialog.SetProgram(fleetProgram_);
+    ExecModal(dialog);
 }
 
 void TMainWindow::addButton(QBoxLayout* row, const TControlName& control)

@@ -13,6 +13,7 @@
 
 #include "ui/FormBackup.h"
 #include "ui/qt/QtBackupView.h"
+#include "ui/qt/SecretStore.h"
 #include "ui/Form1View.h"
 #include "ui/qt/TraceDialog.h"
 #include "ui/qt/VoiceDialogs.h"
@@ -49,6 +50,13 @@ public:
     QLabel* Panel(int index) const { return panels_[static_cast<size_t>(index)]; }
     // The window "Журнал обмена", once it has been opened.
     TTraceDialog* TraceWindow() const { return trace_.get(); }
+
+    // "Парк устройств...": the fleet dialog, modal; `program` is the
+    // kvbackup it runs (beside this program unless set).
+    static constexpr TControlName kFleetButton{"btnFleet", "Парк устройств..."};
+    void ShowFleet();
+    void SetFleetProgram(const std::string& program) { fleetProgram_ = program; }
+    const std::string& FleetProgram() const { return fleetProgram_; }
 
     // The serial devices the window follows (the port dialog's list, the
     // port panel's presence); the system's unless replaced here.
@@ -104,6 +112,8 @@ private:
     int devicesTicket_ = 0;
     int modeTicket_ = 0;
     TQtBackupView backupDialogs_{this};
+    TQtSecretStore secrets_;
+    std::string fleetProgram_;
     TQtVoiceView voice_{this};
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<TFormBackup> backup_;

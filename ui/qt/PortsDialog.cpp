@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "session/Dialogs.h"
 #include "ui/qt/DialogKit.h"
 
 namespace kv {
@@ -47,6 +48,14 @@ TPortsDialog::TPortsDialog(TFormPorts& form, QWidget* parent) : QDialog(parent),
     label->setBuddy(device_);
     side->addWidget(label);
     side->addWidget(device_);
+    // A unit behind a serial device server: its address instead of a device.
+    auto* addressLabel = new QLabel(QStringLiteral("или адрес сервера:"), this);
+    address_ = new QLineEdit(this);
+    address_->setObjectName(QStringLiteral("edtAddress"));
+    address_->setPlaceholderText(QStringLiteral("rfc2217://хост:порт или tcp://хост:порт"));
+    addressLabel->setBuddy(address_);
+    side->addWidget(addressLabel);
+    side->addWidget(address_);
     side->addStretch(1);
     row->addLayout(side);
 
@@ -58,13 +67,36 @@ TPortsDialog::TPortsDialog(TFormPorts& form, QWidget* parent) : QDialog(parent),
         showDevice();
     });
     // A device picked from the list opens its path; a typed one as typed.
+    // The item opens one of the two: a device chosen or typed empties the
+    // address, an address typed empties the device.
     connect(device_, &QComboBox::activated, this, [this](int index) {
         const QString path = device_->itemData(index).toString();
         device_->setEditText(path);
+        address_->clear();
         form_.SetDevice(S(path));
     });
-    connect(device_->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) { form_.SetDevice(S(text)); });
+    connect(device_->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        address_->clear();
+        form_.SetDevice(S(text));
+    });
+    connect(address_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        QSignalBlocker block(device_);
+        device_->setEditText(QString());
+        form_.SetAddress(S(text));
+    });
     showDevice();
+}
+
+void TPortsDialog::accept()
+{
+    std::string message;
+    if (!form_.Check(message)) {
+        Dialogs().Message(TMessageKind::Warning, message);
+        address_->setFocus();
+        address_->selectAll();
+        return;
+    }
+    QDialog::accept();
 }
 
 void TPortsDialog::ShowChoices()
@@ -83,11 +115,13 @@ void TPortsDialog::ShowChoices()
 void TPortsDialog::showDevice()
 {
     QSignalBlocker block(device_);
-    const QString path = Q(form_.Device());
+    const bool address = form_.IsAddress();
+    const QString path = address ? QString() : Q(form_.Device());
     const int at = device_->findData(path);
     if (at >= 0)
         device_->setCurrentIndex(at);
     device_->setEditText(path);
+    address_->setText(address ? Q(form_.Device()) : QString());
 }
 
 }  // namespace kv

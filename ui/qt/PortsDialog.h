@@ -1,6 +1,8 @@
 // "Выберите COM-порт": the radio group "Порт" with COM1 to COM4 and, beside
 // it, the device the chosen item opens (an editable list of the serial
-// devices present), "OK" (default) and "Отмена".
+// devices present) or the address of the serial device server it is
+// reached through, "OK" (default) and "Отмена". OK refuses a malformed
+// address with the form's warning and keeps the dialog open.
 #pragma once
 
 #include <QDialog>
@@ -9,6 +11,7 @@
 
 class QButtonGroup;
 class QComboBox;
+class QLineEdit;
 
 namespace kv {
 
@@ -18,9 +21,12 @@ public:
 
     QButtonGroup* Group() const { return group_; }
     QComboBox* Device() const { return device_; }
+    QLineEdit* Address() const { return address_; }
     // Fills the device list again from the form's devices present; the
     // device field keeps what it shows.
     void ShowChoices();
+
+    void accept() override;
 
 private:
     void showDevice();
@@ -28,6 +34,7 @@ private:
     TFormPorts& form_;
     QButtonGroup* group_;
     QComboBox* device_;
+    QLineEdit* address_;
 };
 
 }  // namespace kv

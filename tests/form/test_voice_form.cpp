@@ -6,6 +6,7 @@
 // test time by sox.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -56,6 +57,27 @@ std::string Shown(const TScriptedDialogs& dialogs)
     std::string text;
     for (const std::string& message : dialogs.Messages())
         text += message + "\n";
+    return text;
+}
+
+// The last records of the simulator's transcript, each cut short and with
+// control bytes escaped: what went over the line, for a failure's explanation.
+std::string LineTail(const SimProcess& sim, size_t records = 40)
+{
+    const std::vector<TranscriptRecord> all = sim.Transcript();
+    std::string text;
+    for (size_t i = all.size() > records ? all.size() - records : 0; i < all.size(); ++i) {
+        const TranscriptRecord& r = all[i];
+        text += (r.dir == TranscriptRecord::Dir::FromTool ? "> " : "< ") + std::to_string(static_cast<long>(r.ms)) +
+                " ms ";
+        for (size_t k = 0; k < r.bytes.size() && k < 48; ++k) {
+            const auto b = static_cast<unsigned char>(r.bytes[k]);
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", b);
+            text += b >= 0x20 && b < 0x7f ? std::string(1, static_cast<char>(b)) : std::string(hex);
+        }
+        text += r.bytes.size() > 48 ? " ... (" + std::to_string(r.bytes.size()) + " bytes)\n" : "\n";
+    }
     return text;
 }
 
@@ -439,8 +461,8 @@ TEST_F(VoiceForm, ASnapshotWithItsVoiceFilesFillsTheCacheOneFileASlotAndARestore
     C().sgMessages.SetCurrent(1, 3);
     view.openNames.push_back(Make("third.wav", "-r 8000 -c 1 -e a-law -b 8", "synth 1 sine 660"));
     S().Click("btnMessageUpload");
-    ASSERT_EQ(C().sgMessages.Cell(1, 2), "first.wav") << Shown(dialogs);
-    ASSERT_EQ(C().sgMessages.Cell(1, 3), "third.wav") << Shown(dialogs);
+    ASSERT_EQ(C().sgMessages.Cell(1, 2), "first.wav") << Shown(dialogs) << LineTail(*sim);
+    ASSERT_EQ(C().sgMessages.Cell(1, 3), "third.wav") << Shown(dialogs) << LineTail(*sim);
     ASSERT_TRUE(dialogs.Messages().empty()) << Shown(dialogs);
     int transfers = 0;
     view.onTransfer = [&](TFormYMU& ymu) {
@@ -460,7 +482,7 @@ TEST_F(VoiceForm, ASnapshotWithItsVoiceFilesFillsTheCacheOneFileASlotAndARestore
     };
     const TSnapshot taken = snapshot("unit.kvs");
     ASSERT_TRUE(taken.files.count(61) && taken.files.count(62));
-    EXPECT_EQ(taken.files.at(61).name, "first.wav");
+    EXPECT_EQ(taken.files.at(61).name, "first.wav") << Shown(dialogs) << LineTail(*sim);
     // Every file the snapshot took, and nothing else, is in the cache.
     const TVoiceCache cache = S().Voice().Cache();
     const std::string folder = voice.cache + "/COM1";

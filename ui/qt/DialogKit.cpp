@@ -3,6 +3,8 @@
 #include <QBoxLayout>
 #include <QDialog>
 #include <QEventLoop>
+#include <QFont>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
@@ -40,6 +42,16 @@ void FixSize(QDialog& dialog)
 {
     if (dialog.layout())
         dialog.layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // A narrow dialog would leave its title cut short in the frame: room for
+    // the title in the frame's (usually bold) font, its icon and buttons.
+    auto* box = qobject_cast<QBoxLayout*>(dialog.layout());
+    if (box && (box->direction() == QBoxLayout::TopToBottom || box->direction() == QBoxLayout::BottomToTop) &&
+        !dialog.windowTitle().isEmpty()) {
+        QFont bold = dialog.font();
+        bold.setBold(true);
+        const QFontMetrics metrics(bold);
+        box->addStrut(metrics.horizontalAdvance(dialog.windowTitle()) + metrics.height() * 6);
+    }
     dialog.setSizeGripEnabled(false);
     dialog.setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 }

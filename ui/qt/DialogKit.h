@@ -33,7 +33,8 @@ inline std::string S(const QString& text)
 void AddOkCancel(QDialog& dialog, QBoxLayout& layout, QPushButton** ok = nullptr,
                  QPushButton** cancel = nullptr);
 
-// A fixed border: the dialog keeps the size its layout asks for.
+// A fixed border: the dialog keeps the size its layout asks for, and is wide
+// enough for its title (set before this is called).
 void FixSize(QDialog& dialog);
 
 // The window's dialogs are modal to the window they are opened over (their

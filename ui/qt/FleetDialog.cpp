@@ -73,6 +73,8 @@ TFleetDialog::TFleetDialog(TForm1& form, TFormBackup& backup, TSecretStore& secr
     units_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     units_->verticalHeader()->hide();
     units_->horizontalHeader()->setStretchLastSection(true);
+    // Before any unit is listed, the columns are as wide as their titles.
+    units_->resizeColumnsToContents();
     layout->addWidget(units_, 1);
 
     auto* runRow = new QHBoxLayout;

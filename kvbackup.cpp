@@ -77,6 +77,7 @@ const char* const kUsageText =
     "  restore   записывает снимок на устройство (без --yes спрашивает);\n"
     "            прежнее состояние сохраняется рядом: ФАЙЛ.undo-...\n"
     "  export    отчёт о настройках, как \"Экспорт настроек в файл...\"\n"
+    "            (ОТЧЁТ \"-\": на стандартный вывод, в кодировке 1251)\n"
     "Коды выхода: 0 - сделано всё; 1 - есть различия или сделано не всё;\n"
     "2 - командная строка или пароль (и пароль, который устройство не приняло);\n"
     "3 - файл; 4 - устройство: нет подключения, не прочитано, связь потеряна;\n"
@@ -602,6 +603,8 @@ private:
 
     int exportReport()
     {
+        if (command_.path == "-")
+            return exportToStandardOutput();
         TReportFile file;
         if (const int status = createThenConnect(file))
             return status;
@@ -614,6 +617,26 @@ private:
         }
         if (!fileError.empty()) {
             say(fileError);
+            return kFile;
+        }
+        return kDone;
+    }
+
+    // "export -": the report on standard output, all of it or nothing.
+    int exportToStandardOutput()
+    {
+        if (const int status = connect())
+            return status;
+        std::string report;
+        const TOutcome outcome = ExportReportText(unit_, report);
+        g_progress.Clear();
+        if (!outcome.Ok()) {
+            say(outcome.message);
+            return kUnit;
+        }
+        const size_t written = std::fwrite(report.data(), 1, report.size(), stdout);
+        if (written != report.size() || std::fflush(stdout) != 0) {
+            say(std::string("отчёт не выведен: ") + std::strerror(errno));
             return kFile;
         }
         return kDone;

@@ -147,9 +147,9 @@ std::string BuildReport(TCatalogue& c, int mode)
 
 // ---- the export action -----------------------------------------------------
 
-TOutcome ExportReport(TUnit& unit, TReportFile& file, std::string& fileError)
+TOutcome ExportReportText(TUnit& unit, std::string& report)
 {
-    fileError.clear();
+    report.clear();
     const int mode = unit.Mode();
     TOutcome read;
     {
@@ -159,7 +159,6 @@ TOutcome ExportReport(TUnit& unit, TReportFile& file, std::string& fileError)
         read = unit.ReadAll(false);
     }
     if (!read.Ok()) {
-        file.Discard();
         const char* why = read.kind == TOutcome::LineLost     ? "связь с устройством прервана."
                           : read.kind == TOutcome::NotAllowed ? "нет подключения к устройству."
                                                               : "не все значения удалось прочитать.";
@@ -175,9 +174,22 @@ TOutcome ExportReport(TUnit& unit, TReportFile& file, std::string& fileError)
         }
         return TOutcome::Fail(read.kind, message);
     }
-    if (!file.Commit(BuildReport(unit.Catalogue(), mode)))
-        fileError = file.Error();
+    report = BuildReport(unit.Catalogue(), mode);
     return TOutcome::Success();
+}
+
+TOutcome ExportReport(TUnit& unit, TReportFile& file, std::string& fileError)
+{
+    fileError.clear();
+    std::string report;
+    const TOutcome outcome = ExportReportText(unit, report);
+    if (!outcome.Ok()) {
+        file.Discard();
+        return outcome;
+    }
+    if (!file.Commit(report))
+        fileError = file.Error();
+    return outcome;
 }
 
 void ExportSettings(TForm1& form)

@@ -41,6 +41,10 @@ std::string BuildReport(TCatalogue& catalogue, int mode);
 // outcome says why, its message beginning with kReportNotWritten. A write
 // that fails sets `fileError` (the outcome is then Done). UI thread.
 TOutcome ExportReport(TUnit& unit, TReportFile& file, std::string& fileError);
+// The same reads and the same outcome, the report's bytes into `report`
+// (left empty unless the outcome is Done): for a report that goes elsewhere
+// than a file, such as kvbackup's standard output.
+TOutcome ExportReportText(TUnit& unit, std::string& report);
 
 // "Экспорт настроек в файл...": the save dialog (a cancel ends it), the new
 // file (an error message and the end when it cannot be made, before the

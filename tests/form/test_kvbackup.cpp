@@ -62,6 +62,8 @@ struct Kvbackup : ::testing::Test {
     std::unique_ptr<SimProcess> sim;
     // Put before the command in the shell (for example "umask 0; ").
     std::string shellPrefix;
+    // Where the program's standard output goes; read back into Result::out.
+    std::string outPath = dir / "out";
 
     void SetUp() override
     {
@@ -77,11 +79,12 @@ struct Kvbackup : ::testing::Test {
         std::string command = shellPrefix + "timeout -k 5 120 setsid -w " + Quoted(KVBACKUP_PATH);
         for (const std::string& a : args)
             command += " " + Quoted(a);
-        command += " </dev/null >" + Quoted(Path("out")) + " 2>" + Quoted(Path("err"));
+        command += " </dev/null >" + Quoted(outPath) + " 2>" + Quoted(Path("err"));
         const int raw = std::system(command.c_str());
         Result r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = ReadFile(Path("out"));
+        if (fs::is_regular_file(outPath))
+            r.out = ReadFile(outPath);
         r.err = ReadFile(Path("err"));
         return r;
     }
@@ -216,6 +219,30 @@ TEST_F(Kvbackup, ExportIsTheWindowsReportByteForByte)
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("no-such-folder/report.txt"), std::string::npos) << r.err;
     EXPECT_EQ(sim->BytesFromTool().size(), sent);
+}
+
+// "export -": the same report on standard output, and nothing there when
+// the report cannot be made whole or cannot be written.
+TEST_F(Kvbackup, ExportToStandardOutputIsTheReportAllOrNothing)
+{
+    sim = std::make_unique<SimProcess>();
+    ASSERT_EQ(Backup("export", "report.txt").status, 0);
+    const Result r = Run({"--password-file", Path("system.pw"), sim->Path(), "export", "-"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ExpectSameReport(r.out, ReadFile(Path("report.txt")));
+    EXPECT_FALSE(fs::exists("-")) << "no file named -";
+
+    outPath = "/dev/full";
+    const Result full = Run({"--password-file", Path("system.pw"), sim->Path(), "export", "-"});
+    EXPECT_EQ(full.status, 3);
+    EXPECT_NE(full.err.find("kvbackup: отчёт не выведен: "), std::string::npos) << full.err;
+
+    outPath = Path("out");
+    sim = std::make_unique<SimProcess>(std::vector<std::string>{"--mute", "MENU"});
+    const Result cut = Run({"--password-file", Path("system.pw"), sim->Path(), "export", "-"});
+    EXPECT_EQ(cut.status, 4);
+    EXPECT_EQ(cut.out, "");
+    EXPECT_NE(cut.err.find("kvbackup: Отчёт не записан: "), std::string::npos) << cut.err;
 }
 
 TEST_F(Kvbackup, AFileItCannotReadWholeIsRefusedBeforeAnyByteGoesToTheUnit)

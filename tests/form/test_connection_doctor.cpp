@@ -127,19 +127,30 @@ TEST(ConnectionDoctor, AServerThatRefusesOrHoldsItsPortForAnotherClient)
         GTEST_SKIP() << "ser2net cannot start: " << e.what();
     }
     m.map.Set(m.store, 1, server->Address());
-    TFormComm first, second;
+    TFormComm first;
     first.VaComm1.SetPortNum(1);
     first.VaComm1.Open();
-    second.VaComm1.SetPortNum(1);
-    second.VaComm1.Open();  // accepted, then turned away with the server's words
-    // The session would notice a silent line; the server's words arrive
-    // before its time-out does.
-    for (int i = 0; i < 50 && !second.VaComm1.NetStatus().closedByServer && !second.VaComm1.NetStatus().reset; ++i)
-        UiBridge().ProcessEvents(100);
-    const std::string text = ExplainConnection(TConnectionFailure::NoEcho, 1, second, m.map, &trace);
+    // A second client is accepted, then turned away with the server's words.
+    // The server may close before they leave (or reset the connection over
+    // our unread negotiation, and the kernel drops them): then the doctor
+    // can only say that the server closed it. A few clients in a row: the
+    // words must be recognised whenever they come.
+    std::string text;
+    for (int attempt = 0; attempt < 5 && !Shows(text, "порт занят другим клиентом"); ++attempt) {
+        TFormComm second;
+        second.VaComm1.SetPortNum(1);
+        second.VaComm1.Open();
+        // The session would notice a silent line; the server's words arrive
+        // before its time-out does.
+        for (int i = 0; i < 50 && !second.VaComm1.NetStatus().closedByServer && !second.VaComm1.NetStatus().reset;
+             ++i)
+            UiBridge().ProcessEvents(100);
+        text = ExplainConnection(TConnectionFailure::NoEcho, 1, second, m.map, &trace);
+        EXPECT_TRUE(Shows(text, "закрыл соединение") || Shows(text, "порт занят другим клиентом")) << text;
+        second.VaComm1.Close();
+    }
     EXPECT_TRUE(Shows(text, "порт занят другим клиентом")) << text;
     EXPECT_TRUE(Shows(text, "kickolduser: true")) << text;
-    second.VaComm1.Close();
     first.VaComm1.Close();
     close(master), close(slave);
 }

@@ -141,6 +141,11 @@ struct VoiceForm : ::testing::Test {
     }
     void TearDown() override
     {
+        // A failure explains itself: the messages shown and the line's last
+        // exchanges.
+        if (HasFailure() && sim)
+            std::fprintf(stderr, "Messages shown:\n%sThe line's last exchanges:\n%s", Shown(dialogs).c_str(),
+                         LineTail(*sim, 80).c_str());
         form.reset();
         if (oldTmp)
             setenv("TMPDIR", oldTmp->c_str(), 1);

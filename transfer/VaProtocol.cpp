@@ -77,9 +77,17 @@ void TVaProtocolThread::Execute()
                 Upload();
             else
                 Download();
+        } catch (const TVaSilentAbort&) {
+            // Fail() has set ExitCode: how the transfer ended.
+            Terminate();
+            cancelled_ = true;
+            dataArrived_.Signal();
         } catch (...) {
-            // The silent abort, or any other failure: ExitCode says how the
-            // transfer ended.
+            // Any other failure (a write the port could not take once the
+            // line was gone, say) set no ExitCode: it is never a success.
+            const TVaCustomComm* comm = owner_->Dispatcher().Comm();
+            owner_->exitCode_ =
+                lineLost_ || !comm || !comm->IsOpen() || comm->DeviceLost() ? vtLineLost : vtProtocolError;
             Terminate();
             cancelled_ = true;
             dataArrived_.Signal();

@@ -320,7 +320,9 @@ void TVaYModemThread::Upload()
         SendBlock(0, 128, h);
         try {
             SendFile(path);
-        } catch (...) {
+        } catch (const TVaSilentAbort&) {
+            // Only the file's own end goes on to the next; any other
+            // exception ends the transfer.
             if (owner_->ExitCode() != vtSuccess)
                 throw;
         }
@@ -500,7 +502,9 @@ void TVaYModemThread::Download()
             SendByte(xy::ACK);
         try {
             ReceiveFile(folder + name, size, h);
-        } catch (...) {
+        } catch (const TVaSilentAbort&) {
+            // Only the file's own end counts as a file received; any other
+            // exception (a write the port could not take) ends the transfer.
             if (owner_->ExitCode() != vtSuccess)
                 throw;
             yOwner_->files_.push_back(folder + name);

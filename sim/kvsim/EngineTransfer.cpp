@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <atomic>
 #include <cerrno>
 #include <deque>
@@ -355,8 +357,10 @@ class EngineTransfer : public Transfer {
 std::unique_ptr<Transfer> MakeEngineTransfer(const TransferRequest& request, Wire& wire, TimePoint now, long baud) {
   try {
     return std::make_unique<EngineTransfer>(request, wire, now, baud);
-  } catch (const std::exception&) {
-    // No terminal or folder for the engine: the unit cannot transfer.
+  } catch (const std::exception& e) {
+    // No terminal or folder for the engine: the unit cannot transfer, and
+    // says why where the test that started it shows it.
+    std::fprintf(stderr, "kvsim: no transfer engine: %s (%s)\n", e.what(), std::strerror(errno));
     return MakeUnavailableTransfer(request, wire, now);
   }
 }

@@ -19,11 +19,13 @@
 #include "serial/UiBridge.h"
 #include "serial/VaComm.h"
 #include "tests/support/UiThread.h"
+#include "tests/support/CommError.h"
 #include "tests/support/FdBytes.h"
 
 int PtyOutputSpeed(int fd);
 
 using namespace kv;
+using kvtest::ErrorOf;
 
 namespace {
 
@@ -67,16 +69,6 @@ struct TPty {
         master = -1;
     }
 };
-
-std::string ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const EVaCommError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 double ProcessCpuSeconds()
 {

@@ -23,10 +23,12 @@
 #include "serial/VaComm.h"
 #include "tests/support/Ser2Net.h"
 #include "tests/support/UiThread.h"
+#include "tests/support/CommError.h"
 #include "tests/support/FdBytes.h"
 
 using namespace kv;
 using kvtest::TSer2Net;
+using kvtest::ErrorOf;
 
 namespace {
 
@@ -72,16 +74,6 @@ std::string EveryByte()
             s.push_back(static_cast<char>(round ? 255 - b : b));
     s += std::string("\xFF\xFF\xFF\r\0\r\n\xFF\xFA\xFF\xF0", 12);
     return s;
-}
-
-std::string ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const EVaCommError& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 class NetTest : public ::testing::Test {
